@@ -58,18 +58,20 @@ int copy_body(std::FILE* in, std::FILE* out, std::uintmax_t size,
     // The length field already promises `size` bytes, so exactly that many
     // are copied; a file that grew or shrank since its size was taken would
     // make the field lie about the body.
-    for (std::uintmax_t copied = 0; copied < size; ++copied) {
+    std::uintmax_t copied = 0;
+    for (; copied < size; ++copied) {
         const int byte = read_byte(in);
         if (byte == EOF)
-            return fail_after_dots(std::ferror(in) ? reading_failed : changed, in_name);
+            break;
         if (write_byte(byte, out) == EOF)
             return fail_after_dots(writing_failed, out_name);
         write_byte('.', stdout);
     }
-    if (read_byte(in) != EOF)
-        return fail_after_dots(changed, in_name);
+    const bool ends_there = copied == size && read_byte(in) == EOF;
     if (std::ferror(in))
         return fail_after_dots(reading_failed, in_name);
+    if (!ends_there)
+        return fail_after_dots(changed, in_name);
     return 0;
 }
 

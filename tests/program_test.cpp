@@ -349,6 +349,7 @@ struct Breakdown {
     std::vector<std::string> args;
     std::string head;  // what follows the banner, before the dots
     std::string tail;  // what follows the dots
+    std::size_t input_size;
     rlim_t file_size_limit;  // a limit on every file, the transcript's too
 };
 
@@ -364,7 +365,7 @@ TEST_P(BrokenOff, LeavesNoBrokenObject)
     for (const std::string& arg : row.args)
         if (arg[0] == '/' && !fs::exists(arg))
             GTEST_SKIP() << arg << " is not on this system";
-    put(work / "in", noise(100000));
+    put(work / "in", noise(row.input_size));
     const std::map<std::string, std::string> before = snapshot(work);
 
     const Result result = run(work, row.args, {Console::pipe, row.file_size_limit});
@@ -379,20 +380,22 @@ TEST_P(BrokenOff, LeavesNoBrokenObject)
 }
 
 const Breakdown breakdowns[] = {
-    // Every write to /dev/full fails as on a full disk; a device is not removed.
-    {"output_device_is_full", {"in", "/dev/full"}, "30d45\n50\nd4\n30\n", "\n" + message(writing, "/dev/full"),
+    // Every write to /dev/full fails as on a full disk, here only when the
+    // output is closed; a device is not removed.
+    {"output_device_is_full", {"in", "/dev/full"}, "0000b\nb0\n0\n0\n", "\n" + message(writing, "/dev/full"), 3,
      RLIM_INFINITY},
+    // Writes fail in the middle of the copy; the partial object is removed.
     {"output_reaches_the_file_size_limit", {"in", "out"}, "30d45\n50\nd4\n30\n", "\n" + message(writing, "out"),
-     16384},
+     100000, 16384},
     // Reading the start of a process's memory fails: nothing is mapped there.
     {"input_read_fails", {"/proc/self/mem", "out"}, "00005\n50\n0\n0\n", "\n" + message(reading, "/proc/self/mem"),
-     RLIM_INFINITY},
+     3, RLIM_INFINITY},
     // /proc reports a size of 0 for files that hold text.
     {"input_longer_than_its_size", {"/proc/self/status", "out"}, "00005\n50\n0\n0\n",
-     "\n" + message(changed, "/proc/self/status"), RLIM_INFINITY},
+     "\n" + message(changed, "/proc/self/status"), 3, RLIM_INFINITY},
     // /sys reports 4096 bytes for files that hold a few.
     {"input_shorter_than_its_size", {"/sys/devices/system/cpu/online", "out"}, "02005\n50\n0\n2\n",
-     "\n" + message(changed, "/sys/devices/system/cpu/online"), RLIM_INFINITY},
+     "\n" + message(changed, "/sys/devices/system/cpu/online"), 3, RLIM_INFINITY},
 };
 
 INSTANTIATE_TEST_SUITE_P(Korrin, BrokenOff, testing::ValuesIn(breakdowns),
