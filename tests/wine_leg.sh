@@ -1,0 +1,23 @@
+#!/bin/sh
+# Runs the program tests against a Windows build of korrin under wine, in a
+# wine prefix of their own that is removed afterwards.
+#
+#   sh wine_leg.sh PROGRAM_TEST KORRIN_EXE
+set -eu
+program_test=$1
+exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+
+scratch=$(mktemp -d)
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
+# TMPDIR too, or wine leaves folders of its own behind in /tmp.
+export WINEPREFIX="$scratch/prefix" TMPDIR="$scratch"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# File names and arguments reach Windows as UTF-8 only in a UTF-8 locale.
+export LC_ALL=C.UTF-8
+
+# Making the prefix takes seconds; do it once, and keep one server running
+# so each case costs a fraction of a second.
+mkdir "$WINEPREFIX"
+wineserver -p
+wineboot -i >/dev/null 2>&1
+"$program_test" --windows -- wine "$exe"
