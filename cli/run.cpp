@@ -58,16 +58,19 @@ int copy_body(std::FILE* in, std::FILE* out, std::uintmax_t size,
     // The length field already promises `size` bytes, so exactly that many
     // are copied; a file that grew or shrank since its size was taken would
     // make the field lie about the body.
-    std::uintmax_t copied = 0;
-    for (; copied < size; ++copied) {
+    // stdout in a local: the byte stores below could alias the global, and
+    // reloading it would cost an instruction a byte.
+    std::FILE* const console = stdout;
+    std::uintmax_t left = size;
+    for (; left != 0; --left) {
         const int byte = read_byte(in);
         if (byte == EOF)
             break;
         if (write_byte(byte, out) == EOF)
             return fail_after_dots(writing_failed, out_name);
-        write_byte('.', stdout);
+        write_byte('.', console);
     }
-    const bool ends_there = copied == size && read_byte(in) == EOF;
+    const bool ends_there = left == 0 && read_byte(in) == EOF;
     if (std::ferror(in))
         return fail_after_dots(reading_failed, in_name);
     if (!ends_there)
