@@ -36,19 +36,6 @@ bool windows = false;
 const std::string banner =
     "Korrin\nVersion 1.0  12-jul-2001\n\n  Usage:  korrin input_file output_file\n\n";
 
-std::string message(const std::string& text, const std::string& name)
-{
-    return "  *** Error: " + text.substr(0, text.find("%s")) + name + text.substr(text.find("%s") + 2) +
-           "\n\n";
-}
-const std::string missing = "  *** Error: Missing arguments.\n\n";
-const char opening[] = "Problem opening file <%s>.";
-const char reading[] = "Problem reading file <%s>.";
-const char writing[] = "Problem writing file <%s>.";
-const char too_large[] = "File <%s> is too large (at most 524285 bytes).";
-const char is_input[] = "Output file <%s> is the input file.";
-const char changed[] = "File <%s> changed while it was read.";
-
 std::string crlf(const std::string& text)
 {
     std::string converted;
@@ -207,14 +194,19 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
     return result;
 }
 
+std::string error(const std::string& text)
+{
+    return "  *** Error: " + text + "\n\n";
+}
+
 class Korrin : public testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/korrin-test-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        root = made;
+        const std::string pattern = (fs::temp_directory_path() / "korrin-test-XXXXXX").string();
+        std::vector<char> name(pattern.begin(), pattern.end() + 1);
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        root = name.data();
         work = root / "work";
         fs::create_directory(work);
     }
@@ -224,182 +216,138 @@ protected:
     fs::path work;
 };
 
-std::string converted(const std::string& length_lines, std::size_t size)
+struct Conversion {
+    std::vector<std::string> args;
+    std::string input;
+    std::string transcript;
+    std::string object;
+};
+
+Conversion converted(const std::string& input, const std::string& length_lines, const char (&field)[4])
 {
-    return lines(banner + length_lines + std::string(size, '.') + "\nDone.\n\n");
+    return {{"in", "out"}, input, banner + length_lines + std::string(input.size(), '.') + "\nDone.\n\n",
+            "HPHP49-B,*" + std::string(field, 3) + input};
 }
 
-// The format's own three-byte example, against stored files.
-TEST_F(Korrin, ThreeByteInputGivesTheStoredTranscriptAndObject)
-{
-    put(work / "in", data("three.in"));
-    const Result result = run(work, {"in", "out"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.transcript, lines(data("three.transcript")));
-    EXPECT_EQ(slurp(work / "out"), data("three.hp"));
-}
-
-// Words after output_file change nothing.
-TEST_F(Korrin, WordsAfterTheOutputAreIgnored)
-{
-    put(work / "in", data("three.in"));
-    const Result result = run(work, {"in", "out", "more", "words"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.transcript, lines(data("three.transcript")));
-    EXPECT_EQ(slurp(work / "out"), data("three.hp"));
-    EXPECT_FALSE(fs::exists(work / "more"));
-}
-
-// A name outside any ANSI code page reaches the file system whole.
-TEST_F(Korrin, NamesOutsideTheAnsiCodePageWork)
-{
-    put(work / "dätä π.bin", data("three.in"));
-    const Result result = run(work, {"dätä π.bin", "ωμέγα ünï.hp"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.transcript, lines(data("three.transcript")));
-    EXPECT_EQ(slurp(work / "ωμέγα ünï.hp"), data("three.hp"));
-}
-
-// Every byte value passes unchanged, at the ends of the size range, and an
-// existing output is truncated, never appended to.  Length lines and field
-// bytes worked by hand from L = 2S + 5.
+// Each input reaches the object unchanged, and an existing output is
+// truncated, never appended to.
 TEST_F(Korrin, ConvertsEveryByteUnchanged)
 {
     std::string every_value;
     for (int value = 0; value < 256; ++value)
         every_value += static_cast<char>(value);
+    const std::string three = data("three.in");
+    const std::string transcript = data("three.transcript");
+    const std::string object = data("three.hp");
 
-    const struct {
-        const char* name;
-        std::string input;
-        const char* length_lines;
-        std::string field;
-    } rows[] = {
-        {"empty", "", "00005\n50\n0\n0\n", std::string("\x50\x00\x00", 3)},
-        {"every byte value", every_value, "00205\n50\n20\n0\n", std::string("\x50\x20\x00", 3)},
-        {"largest", noise(524285), "fffff\nf0\nff\nff\n", std::string("\xf0\xff\xff", 3)},
+    const Conversion rows[] = {
+        // The format's own three-byte example, against stored files.
+        {{"in", "out"}, three, transcript, object},
+        // Words after output_file change nothing.
+        {{"in", "out", "more", "words"}, three, transcript, object},
+        // A name outside any ANSI code page reaches the file system whole.
+        {{"dätä π.bin", "ωμέγα ünï.hp"}, three, transcript, object},
+        // Length lines and field bytes worked by hand from L = 2S + 5.
+        converted("", "00005\n50\n0\n0\n", "\x50\x00\x00"),
+        converted(every_value, "00205\n50\n20\n0\n", "\x50\x20\x00"),
+        converted(noise(524285), "fffff\nf0\nff\nff\n", "\xf0\xff\xff"),
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        put(work / "in", row.input);
-        put(work / "out", std::string(600000, 'x'));
-        const Result result = run(work, {"in", "out"});
+    for (const Conversion& row : rows) {
+        SCOPED_TRACE(row.args[0] + ", " + std::to_string(row.input.size()) + " bytes");
+        fs::remove_all(work);
+        fs::create_directory(work);
+        put(work / row.args[0], row.input);
+        put(work / row.args[1], std::string(600000, 'x'));
+        const Result result = run(work, row.args);
         EXPECT_EQ(result.status, 0);
-        EXPECT_TRUE(result.transcript == converted(row.length_lines, row.input.size()))
-            << "transcript of " << result.transcript.size() << " bytes";
-        EXPECT_TRUE(slurp(work / "out") == "HPHP49-B,*" + row.field + row.input);
+        EXPECT_TRUE(result.transcript == lines(row.transcript)) << result.transcript.substr(0, 200);
+        EXPECT_TRUE(slurp(work / row.args[1]) == row.object);
+        EXPECT_EQ(snapshot(work).size(), 2u);
     }
 }
 
-struct Refusal {
+struct Failure {
     const char* name;
     std::vector<std::string> args;
-    std::string said;  // what follows the banner
-    const char* needs;  // what Windows lacks for this case, if anything
-    void (*setup)(const fs::path& work);
+    std::string said;  // after the banner; for a failed copy, up to the dots
+    std::string last;  // for a failed copy, after the dots
+    const char* needs = nullptr;  // what Windows lacks for this case
+    std::size_t input_size = 3;
+    rlim_t file_size_limit = RLIM_INFINITY;  // on every file, the transcript's too
 };
 
-class Refused : public Korrin, public testing::WithParamInterface<Refusal> {};
+class Fails : public Korrin, public testing::WithParamInterface<Failure> {};
 
-// Each refusal leaves the folder as it was: no output created, an existing
-// one unchanged, the input intact.
-TEST_P(Refused, LeavesEveryFileAsItWas)
+// A failed run leaves the folder as it was: a refusal creates and changes
+// nothing, and a copy that fails removes its broken object.
+TEST_P(Fails, LeavesEveryFileAsItWas)
 {
-    const Refusal& row = GetParam();
+    const Failure& row = GetParam();
     if (windows && row.needs)
         GTEST_SKIP() << "needs " << row.needs << ", which Windows lacks";
-    put(work / "in", "abc");
-    put(work / "out", "old");
-    if (row.setup)
-        row.setup(work);
-    const std::map<std::string, std::string> before = snapshot(work);
-
-    const Result result = run(work, row.args);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.transcript, lines(banner + row.said));
-    EXPECT_EQ(snapshot(work), before);
-}
-
-const Refusal refusals[] = {
-    {"no_arguments", {}, missing, nullptr, nullptr},
-    {"one_argument", {"in"}, missing, nullptr, nullptr},
-    {"input_missing", {"none", "out"}, message(opening, "none"), nullptr, nullptr},
-    // A directory opens on some systems and then fails every read.
-    {"input_is_a_directory", {"folder", "out"}, message(opening, "folder"), nullptr,
-     [](const fs::path& work) { fs::create_directory(work / "folder"); }},
-    {"input_too_large", {"big", "out"}, message(too_large, "big"), nullptr,
-     [](const fs::path& work) { put(work / "big", std::string(524286, 'b')); }},
-    {"output_is_the_input", {"in", "in"}, message(is_input, "in"), nullptr, nullptr},
-    {"output_is_a_hard_link_to_the_input", {"in", "link"}, message(is_input, "link"), nullptr,
-     [](const fs::path& work) { fs::create_hard_link(work / "in", work / "link"); }},
-    {"output_folder_missing", {"in", "none/out"}, message(opening, "none/out"), nullptr, nullptr},
-    {"output_is_a_symbolic_link_to_the_input", {"in", "link"}, message(is_input, "link"),
-     "POSIX symbolic links", [](const fs::path& work) { fs::create_symlink("in", work / "link"); }},
-    // Opening a FIFO waits for a writer: the run must refuse it, not hang.
-    {"input_is_a_fifo", {"fifo", "out"}, message(opening, "fifo"), "FIFOs",
-     [](const fs::path& work) { ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0); }},
-    {"input_is_a_device", {"/dev/zero", "out"}, message(opening, "/dev/zero"), "device files", nullptr},
-};
-
-INSTANTIATE_TEST_SUITE_P(Korrin, Refused, testing::ValuesIn(refusals),
-                         [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
-
-struct Breakdown {
-    const char* name;
-    std::vector<std::string> args;
-    std::string head;  // what follows the banner, before the dots
-    std::string tail;  // what follows the dots
-    std::size_t input_size;
-    rlim_t file_size_limit;  // a limit on every file, the transcript's too
-};
-
-class BrokenOff : public Korrin, public testing::WithParamInterface<Breakdown> {};
-
-// A run that fails once the output exists ends the line of dots, says which
-// file failed, and leaves no broken object behind.
-TEST_P(BrokenOff, LeavesNoBrokenObject)
-{
-    const Breakdown& row = GetParam();
-    if (windows)
-        GTEST_SKIP() << "needs Linux devices, /proc and /sys or resource limits, which Windows lacks";
     for (const std::string& arg : row.args)
         if (arg[0] == '/' && !fs::exists(arg))
             GTEST_SKIP() << arg << " is not on this system";
     put(work / "in", noise(row.input_size));
+    put(work / "out", "old");
+    put(work / "big", std::string(524286, 'b'));
+    fs::create_directory(work / "folder");
+    fs::create_hard_link(work / "in", work / "hard");
+    if (!windows) {
+        fs::create_symlink("in", work / "soft");
+        ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
+    }
     const std::map<std::string, std::string> before = snapshot(work);
 
-    const Result result = run(work, row.args, {Console::pipe, row.file_size_limit});
+    const Result result = run(work, row.args, {row.file_size_limit == RLIM_INFINITY ? Console::file : Console::pipe,
+                                               row.file_size_limit});
     EXPECT_EQ(result.status, 1);
-    const std::string& said = result.transcript;
-    const std::string head = banner + row.head;
-    ASSERT_GE(said.size(), head.size() + row.tail.size()) << said;
-    EXPECT_EQ(said.substr(0, head.size()), head);
-    EXPECT_EQ(said.substr(said.size() - row.tail.size()), row.tail);
-    EXPECT_EQ(said.find_first_not_of('.', head.size()), said.size() - row.tail.size());
+    const std::string said = lines(banner + row.said);
+    const std::string last = lines(row.last);
+    const std::string& got = result.transcript;
+    ASSERT_GE(got.size(), said.size() + last.size()) << got;
+    EXPECT_EQ(got.substr(0, said.size()), said);
+    EXPECT_EQ(got.substr(got.size() - last.size()), last);
+    const std::string between = got.substr(said.size(), got.size() - said.size() - last.size());
+    EXPECT_EQ(between.find_first_not_of('.'), std::string::npos) << "only dots between: " << between;
     EXPECT_EQ(snapshot(work), before);
 }
 
-const Breakdown breakdowns[] = {
+const Failure failures[] = {
+    {"no_arguments", {}, error("Missing arguments."), ""},
+    {"one_argument", {"in"}, error("Missing arguments."), ""},
+    {"input_missing", {"none", "out"}, error("Problem opening file <none>."), ""},
+    // A directory opens on some systems and then fails every read.
+    {"input_is_a_directory", {"folder", "out"}, error("Problem opening file <folder>."), ""},
+    {"input_too_large", {"big", "out"}, error("File <big> is too large (at most 524285 bytes)."), ""},
+    {"output_is_the_input", {"in", "in"}, error("Output file <in> is the input file."), ""},
+    {"output_is_a_hard_link_to_the_input", {"in", "hard"}, error("Output file <hard> is the input file."), ""},
+    {"output_folder_missing", {"in", "none/out"}, error("Problem opening file <none/out>."), ""},
+    {"output_is_a_symbolic_link_to_the_input", {"in", "soft"}, error("Output file <soft> is the input file."), "",
+     "POSIX symbolic links"},
+    // Opening a FIFO waits for a writer: the run must refuse it, not hang.
+    {"input_is_a_fifo", {"fifo", "out"}, error("Problem opening file <fifo>."), "", "FIFOs"},
+    {"input_is_a_device", {"/dev/zero", "out"}, error("Problem opening file </dev/zero>."), "", "device files"},
     // Every write to /dev/full fails as on a full disk, here only when the
     // output is closed; a device is not removed.
-    {"output_device_is_full", {"in", "/dev/full"}, "0000b\nb0\n0\n0\n", "\n" + message(writing, "/dev/full"), 3,
-     RLIM_INFINITY},
-    // Writes fail in the middle of the copy; the partial object is removed.
-    {"output_reaches_the_file_size_limit", {"in", "out"}, "30d45\n50\nd4\n30\n", "\n" + message(writing, "out"),
-     100000, 16384},
+    {"output_device_is_full", {"in", "/dev/full"}, "0000b\nb0\n0\n0\n",
+     "\n" + error("Problem writing file </dev/full>."), "device files"},
+    // Writes fail in the middle of the copy.
+    {"output_reaches_the_file_size_limit", {"in", "new"}, "30d45\n50\nd4\n30\n",
+     "\n" + error("Problem writing file <new>."), "resource limits", 100000, 16384},
     // Reading the start of a process's memory fails: nothing is mapped there.
-    {"input_read_fails", {"/proc/self/mem", "out"}, "00005\n50\n0\n0\n", "\n" + message(reading, "/proc/self/mem"),
-     3, RLIM_INFINITY},
+    {"input_read_fails", {"/proc/self/mem", "new"}, "00005\n50\n0\n0\n",
+     "\n" + error("Problem reading file </proc/self/mem>."), "/proc"},
     // /proc reports a size of 0 for files that hold text.
-    {"input_longer_than_its_size", {"/proc/self/status", "out"}, "00005\n50\n0\n0\n",
-     "\n" + message(changed, "/proc/self/status"), 3, RLIM_INFINITY},
+    {"input_longer_than_its_size", {"/proc/self/status", "new"}, "00005\n50\n0\n0\n",
+     "\n" + error("File </proc/self/status> changed while it was read."), "/proc"},
     // /sys reports 4096 bytes for files that hold a few.
-    {"input_shorter_than_its_size", {"/sys/devices/system/cpu/online", "out"}, "02005\n50\n0\n2\n",
-     "\n" + message(changed, "/sys/devices/system/cpu/online"), 3, RLIM_INFINITY},
+    {"input_shorter_than_its_size", {"/sys/devices/system/cpu/online", "new"}, "02005\n50\n0\n2\n",
+     "\n" + error("File </sys/devices/system/cpu/online> changed while it was read."), "/sys"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Korrin, BrokenOff, testing::ValuesIn(breakdowns),
-                         [](const testing::TestParamInfo<Breakdown>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Korrin, Fails, testing::ValuesIn(failures),
+                         [](const testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
 // The console is a report: with nobody reading it the object is still
 // written whole and the run still succeeds.

@@ -12,16 +12,6 @@ using korrin::digit_pair_byte;
 using korrin::length_digits;
 using korrin::length_field_bytes;
 
-TEST(ObjectHead, IsTheHeaderAndTheFirstPrologNibbles)
-{
-    // "HPHP49-B" then the prolog nibbles C 2 A 2, two to a byte, low first.
-    const std::array<unsigned char, 10> expected = {0x48, 0x50, 0x48, 0x50, 0x34,
-                                                    0x39, 0x2d, 0x42, 0x2c, 0x2a};
-    ASSERT_EQ(korrin::object_head.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(static_cast<unsigned char>(korrin::object_head[i]), expected[i]) << "byte " << i;
-}
-
 struct LengthRow {
     std::uintmax_t size;
     const char* text;
