@@ -58,6 +58,7 @@ int copy_body(std::FILE* in, std::FILE* out, std::uintmax_t size,
     // The length field already promises `size` bytes, so exactly that many
     // are copied; a file that grew or shrank since its size was taken would
     // make the field lie about the body.
+    //
     // stdout in a local: the byte stores below could alias the global, and
     // reloading it would cost an instruction a byte.
     std::FILE* const console = stdout;
