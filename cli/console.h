@@ -27,6 +27,7 @@ inline constexpr char reading_failed[] = "  *** Error: Problem reading file <%s>
 inline constexpr char writing_failed[] = "  *** Error: Problem writing file <%s>.\n\n";
 inline constexpr char too_large[] = "  *** Error: File <%s> is too large (at most 524285 bytes).\n\n";
 inline constexpr char is_input[] = "  *** Error: Output file <%s> is the input file.\n\n";
+inline constexpr char is_console[] = "  *** Error: Output file <%s> is standard output.\n\n";
 inline constexpr char changed[] = "  *** Error: File <%s> changed while it was read.\n\n";
 
 void print(const char* text);

@@ -9,7 +9,7 @@ namespace {
 template <typename Char>
 int start(int argc, Char** argv)
 {
-    korrin::prepare_console();
+    korrin::prepare_run();
     korrin::print(korrin::banner);
     // Words after output_file are ignored.
     if (argc < 3) {

@@ -10,19 +10,26 @@
 
 namespace korrin {
 
-// Sets up standard output before anything is printed.  On a terminal every
+// Sets up the process before anything is printed.  On a terminal every
 // print goes out as it ends, so each dot shows as its byte is copied;
 // redirected, output is fully buffered.  A reader that goes away (a closed
 // pipe) makes later prints fail instead of ending the process: the console
-// is a report, and the object file decides how a run ends.
-void prepare_console();
+// is a report, and the object file decides how a run ends.  Likewise a file
+// size limit makes the write that passes it fail, to be reported, instead
+// of ending the process with a partial object behind it.
+void prepare_run();
 
 // Opens `file` with an fopen mode ("rb", "wb"), by its name as the system
 // holds it, so a Windows name outside the ANSI code page opens too.
 std::FILE* open_file(const std::filesystem::path& file, const char* mode);
 
-// `file` as it is printed in a message: its bytes as given on POSIX; on
-// Windows converted to the ANSI code page, '?' standing for what it lacks.
+// Whether `file` is where standard output already goes, a regular file:
+// the report would then be written into the object.
+bool is_standard_output(const std::filesystem::path& file);
+
+// `file` as it is printed in a message: its bytes as given on POSIX.  On
+// Windows it is converted to the console's code page, or to the ANSI code
+// page when output is redirected, with '?' for what the page lacks.
 std::string display_name(const std::filesystem::path& file);
 
 // One byte through a stream's buffer, without the per-call lock of getc and

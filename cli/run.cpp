@@ -24,34 +24,19 @@ void close_input(std::FILE* in)
     static_cast<void>(std::fclose(in));
 }
 
-// A broken object must not stay behind looking like a good one.  Only a
-// regular file is removed: output_file may name a device, and a symbolic
-// link is not ours to follow into someone else's file.
+// A broken object must not stay behind looking like a good one.  It is
+// removed where it was written, at the end of any symbolic links, and only
+// if it is a regular file: output_file may name a device.
 void remove_output(const fs::path& output)
 {
     std::error_code ec;
-    if (fs::is_regular_file(fs::symlink_status(output, ec)))
-        fs::remove(output, ec);
+    const fs::path written = fs::canonical(output, ec);
+    if (!ec && fs::is_regular_file(fs::status(written, ec)))
+        fs::remove(written, ec);
 }
 
-int write_object(std::FILE* in, std::FILE* out, std::uintmax_t size,
-                 const std::string& in_name, const std::string& out_name)
-{
-    if (std::fwrite(object_head.data(), 1, object_head.size(), out) != object_head.size())
-        return fail_after_dots(writing_failed, out_name);
-
-    const std::string text = length_digits(size);
-    std::printf("%s\n", text.c_str());
-    for (const unsigned char byte : length_field_bytes(text)) {
-        std::printf("%x\n", static_cast<unsigned>(byte));
-        if (write_byte(byte, out) == EOF)
-            return fail_after_dots(writing_failed, out_name);
-    }
-    return copy_body(in, out, size, in_name, out_name);
-}
-
-}  // namespace
-
+// Copies exactly `size` bytes from `in` to `out`, a dot for each, and
+// checks that the input ends there.  The names are for the messages.
 int copy_body(std::FILE* in, std::FILE* out, std::uintmax_t size,
               const std::string& in_name, const std::string& out_name)
 {
@@ -78,6 +63,24 @@ int copy_body(std::FILE* in, std::FILE* out, std::uintmax_t size,
         return fail_after_dots(changed, in_name);
     return 0;
 }
+
+int write_object(std::FILE* in, std::FILE* out, std::uintmax_t size,
+                 const std::string& in_name, const std::string& out_name)
+{
+    if (std::fwrite(object_head.data(), 1, object_head.size(), out) != object_head.size())
+        return fail_after_dots(writing_failed, out_name);
+
+    const std::string text = length_digits(size);
+    std::printf("%s\n", text.c_str());
+    for (const unsigned char byte : length_field_bytes(text)) {
+        std::printf("%x\n", static_cast<unsigned>(byte));
+        if (write_byte(byte, out) == EOF)
+            return fail_after_dots(writing_failed, out_name);
+    }
+    return copy_body(in, out, size, in_name, out_name);
+}
+
+}  // namespace
 
 int convert(const fs::path& input, const fs::path& output)
 {
@@ -106,6 +109,11 @@ int convert(const fs::path& input, const fs::path& output)
     if (fs::equivalent(input, output, ec)) {
         close_input(in);
         return fail(is_input, out_name);
+    }
+    // The report would run through the object's bytes.
+    if (is_standard_output(output)) {
+        close_input(in);
+        return fail(is_console, out_name);
     }
     std::FILE* out = open_file(output, "wb");
     if (!out) {
