@@ -1,6 +1,7 @@
 // korrin: turns any file into an HP49 character-string object file.
 
 #include "console.h"
+#include "output.h"
 #include "platform.h"
 #include "run.h"
 
@@ -10,6 +11,7 @@ template <typename Char>
 int start(int argc, Char** argv)
 {
     korrin::prepare_run();
+    korrin::guard_output("korrin");
     korrin::print(korrin::banner);
     // Words after output_file are ignored.
     if (argc < 3) {

@@ -1,11 +1,15 @@
 #include "platform.h"
 
+#include <cerrno>
 #include <csignal>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -23,10 +27,33 @@ bool stdout_is_terminal()
 #endif
 }
 
+// Each of 0, 1 and 2 that is closed is opened on the null device.  Opening
+// takes the lowest free number, so going up from 0 fills each gap in turn.
+void reopen_standard_descriptors()
+{
+#ifdef _WIN32
+    for (int fd = 0; fd <= 2; ++fd) {
+        // -2 marks a standard descriptor that has no handle behind it.
+        if (_get_osfhandle(fd) >= 0)
+            continue;
+        const int null = _open("NUL", _O_RDWR | _O_BINARY);
+        if (null >= 0 && null != fd) {
+            _dup2(null, fd);
+            _close(null);
+        }
+    }
+#else
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            static_cast<void>(open("/dev/null", O_RDWR));
+#endif
+}
+
 }  // namespace
 
 void prepare_run()
 {
+    reopen_standard_descriptors();
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
 #endif
@@ -37,42 +64,55 @@ void prepare_run()
         std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-std::FILE* open_file(const std::filesystem::path& file, const char* mode)
+std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size)
 {
 #ifdef _WIN32
     // A narrow name would pass through the ANSI code page and lose what it
     // cannot hold; the wide name reaches the file system as it is.
-    std::wstring wide_mode(mode, mode + std::char_traits<char>::length(mode));
-    return _wfopen(file.c_str(), wide_mode.c_str());
+    std::FILE* in = _wfopen(file.c_str(), L"rb");
+    if (!in)
+        return nullptr;
+    struct _stat64 status;
+    if (_fstat64(_fileno(in), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) {
+        std::fclose(in);
+        return nullptr;
+    }
 #else
-    return std::fopen(file.c_str(), mode);
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat status;
+    std::FILE* in = nullptr;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        in = fdopen(fd, "rb");
+    if (!in) {
+        close(fd);
+        return nullptr;
+    }
 #endif
+    size = static_cast<std::uintmax_t>(status.st_size);
+    return in;
 }
 
-bool is_standard_output(const std::filesystem::path& file)
+bool resolve_links(const std::filesystem::path& file, std::filesystem::path& target)
 {
-#ifdef _WIN32
-    const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
-    if (console == INVALID_HANDLE_VALUE || GetFileType(console) != FILE_TYPE_DISK)
-        return false;
-    // No access asked for: the file is only identified, never changed.
-    const HANDLE named = CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (named == INVALID_HANDLE_VALUE)
-        return false;
-    BY_HANDLE_FILE_INFORMATION ours;
-    BY_HANDLE_FILE_INFORMATION theirs;
-    const bool same = GetFileInformationByHandle(console, &ours) && GetFileInformationByHandle(named, &theirs) &&
-                      ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
-                      ours.nFileIndexHigh == theirs.nFileIndexHigh && ours.nFileIndexLow == theirs.nFileIndexLow;
-    CloseHandle(named);
-    return same;
-#else
-    struct stat console;
-    struct stat named;
-    return fstat(STDOUT_FILENO, &console) == 0 && S_ISREG(console.st_mode) && stat(file.c_str(), &named) == 0 &&
-           named.st_dev == console.st_dev && named.st_ino == console.st_ino;
-#endif
+    namespace fs = std::filesystem;
+    // As many links as Linux follows in one name before it gives up.
+    constexpr int most_links = 40;
+    target = file;
+    for (int links = 0; links <= most_links; ++links) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(target, ec)))
+            return true;
+        const fs::path next = fs::read_symlink(target, ec);
+        if (ec)
+            return false;
+        // A relative link is read from the folder that holds it.
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return false;
 }
 
 std::string display_name(const std::filesystem::path& file)

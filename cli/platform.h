@@ -4,28 +4,33 @@
 #ifndef KORRIN_CLI_PLATFORM_H
 #define KORRIN_CLI_PLATFORM_H
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 namespace korrin {
 
-// Sets up the process before anything is printed.  On a terminal every
-// print goes out as it ends, so each dot shows as its byte is copied;
-// redirected, output is fully buffered.  A reader that goes away (a closed
-// pipe) makes later prints fail instead of ending the process: the console
-// is a report, and the object file decides how a run ends.  Likewise a file
-// size limit makes the write that passes it fail, to be reported, instead
-// of ending the process with a partial object behind it.
+// Sets up the process before anything is printed or opened.  A standard
+// descriptor that the caller left closed is opened on the null device, so
+// that no file of the run can take its number and receive the report.  On
+// a terminal every print goes out as it ends, so each dot shows as its byte
+// is copied; redirected, output is fully buffered.  A reader that goes away
+// (a closed pipe) makes later prints fail instead of ending the process:
+// the console is a report, and the object file decides how a run ends.
+// Likewise a file size limit makes the write that passes it fail, to be
+// reported, instead of ending the process with a partial object.
 void prepare_run();
 
-// Opens `file` with an fopen mode ("rb", "wb"), by its name as the system
-// holds it, so a Windows name outside the ANSI code page opens too.
-std::FILE* open_file(const std::filesystem::path& file, const char* mode);
+// Opens `file` for reading when it is a regular file, with its size in
+// `size`; otherwise returns null.  The kind and size are taken from the
+// open handle, and the open cannot wait on a FIFO, so no file swapped in
+// between a check and the open can hang the run or pass as another kind.
+std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size);
 
-// Whether `file` is where standard output already goes, a regular file:
-// the report would then be written into the object.
-bool is_standard_output(const std::filesystem::path& file);
+// The file at the end of the symbolic links that `file` may be, in
+// `target`; `file` itself when it is no link.  False for a loop of links.
+bool resolve_links(const std::filesystem::path& file, std::filesystem::path& target);
 
 // `file` as it is printed in a message: its bytes as given on POSIX.  On
 // Windows it is converted to the console's code page, or to the ANSI code

@@ -1,10 +1,10 @@
 #include "run.h"
 
 #include "console.h"
+#include "output.h"
 #include "platform.h"
 #include "string_object.h"
 
-#include <system_error>
 
 namespace korrin {
 
@@ -22,17 +22,6 @@ int fail_after_dots(const char* message, const std::string& name)
 void close_input(std::FILE* in)
 {
     static_cast<void>(std::fclose(in));
-}
-
-// A broken object must not stay behind looking like a good one.  It is
-// removed where it was written, at the end of any symbolic links, and only
-// if it is a regular file: output_file may name a device.
-void remove_output(const fs::path& output)
-{
-    std::error_code ec;
-    const fs::path written = fs::canonical(output, ec);
-    if (!ec && fs::is_regular_file(fs::status(written, ec)))
-        fs::remove(written, ec);
 }
 
 // Copies exactly `size` bytes from `in` to `out`, a dot for each, and
@@ -88,51 +77,36 @@ int convert(const fs::path& input, const fs::path& output)
 {
     const std::string in_name = display_name(input);
     const std::string out_name = display_name(output);
-    std::error_code ec;
 
     // Everything that can refuse the run comes before the output is
-    // created, so a refusal leaves both files as they were.  Only a regular
+    // opened, so a refusal leaves both files as they were.  Only a regular
     // file is read: a FIFO would hold the open until a writer came, a
     // directory opens but fails every read, and a device's size says nothing
     // of what it holds.
-    if (!fs::is_regular_file(fs::status(input, ec)))
-        return fail(opening_failed, in_name);
-    const std::uintmax_t size = fs::file_size(input, ec);
-    if (ec)
-        return fail(reading_failed, in_name);
-    if (size > max_string_bytes)
-        return fail(too_large, in_name);
-
-    std::FILE* in = open_file(input, "rb");
+    std::uintmax_t size = 0;
+    std::FILE* in = open_input(input, size);
     if (!in)
         return fail(opening_failed, in_name);
-    // Creating the output truncates it: were it the input under any name,
-    // the input would be gone before a byte of it was read.
-    if (fs::equivalent(input, output, ec)) {
+    if (size > max_string_bytes) {
         close_input(in);
-        return fail(is_input, out_name);
+        return fail(too_large, in_name);
     }
-    // The report would run through the object's bytes.
-    if (is_standard_output(output)) {
+    std::FILE* out = nullptr;
+    if (const int status = open_output(output, in, out_name, out); status != 0) {
         close_input(in);
-        return fail(is_console, out_name);
-    }
-    std::FILE* out = open_file(output, "wb");
-    if (!out) {
-        close_input(in);
-        return fail(opening_failed, out_name);
-    }
-
-    int status = write_object(in, out, size, in_name, out_name);
-    close_input(in);
-    // Buffered bytes reach the file only now, so a full disk often shows
-    // here first.
-    if (std::fclose(out) != 0 && status == 0)
-        status = fail_after_dots(writing_failed, out_name);
-    if (status != 0) {
-        remove_output(output);
         return status;
     }
+
+    const int status = write_object(in, out, size, in_name, out_name);
+    close_input(in);
+    if (status != 0) {
+        discard_output(out);
+        return status;
+    }
+    // Buffered bytes reach the file only as it closes, so a full disk often
+    // shows here first.
+    if (!finish_output(out))
+        return fail_after_dots(writing_failed, out_name);
     print(done);
     return 0;
 }

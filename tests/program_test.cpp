@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -85,29 +87,42 @@ std::string noise(std::size_t size)
     return bytes;
 }
 
-// Every name under `folder` with its content, so a case can show that a
-// refused run created, changed or removed nothing.
-std::map<std::string, std::string> snapshot(const fs::path& folder)
+// A file as a case compares it: its permission bits and content, where a
+// symbolic link leads, or its kind.
+std::string describe(const fs::path& file)
 {
-    std::map<std::string, std::string> files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
-        const fs::path name = fs::relative(entry.path(), folder);
-        const fs::file_status status = entry.symlink_status();
-        if (fs::is_symlink(status))
-            files[name.string()] = "link to " + fs::read_symlink(entry.path()).string() +
-                                   (fs::exists(entry.path()) ? "" : ", dangling");
-        else if (fs::is_regular_file(status))
-            files[name.string()] = slurp(entry.path());
-        else
-            files[name.string()] = "kind " + std::to_string(static_cast<int>(status.type()));
-    }
+    const fs::file_status status = fs::symlink_status(file);
+    if (fs::is_symlink(status))
+        return "link to " + fs::read_symlink(file).string() + (fs::exists(file) ? "" : ", dangling");
+    if (!fs::is_regular_file(status))
+        return "kind " + std::to_string(static_cast<int>(status.type()));
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o ", static_cast<unsigned>(status.permissions()) & 07777u);
+    const std::string content = slurp(file);
+    // Long content by its size and hash, so that a difference reads easily.
+    if (content.size() > 64)
+        return mode + std::to_string(content.size()) + " bytes, hash " +
+               std::to_string(std::hash<std::string>()(content));
+    return mode + content;
+}
+
+using Snapshot = std::map<std::string, std::string>;
+
+// Every name under `folder`, described, so a case can show that a refused
+// run created, changed or removed nothing.
+Snapshot snapshot(const fs::path& folder)
+{
+    Snapshot files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+        files[entry.path().lexically_relative(folder).string()] = describe(entry.path());
     return files;
 }
 
 // Where standard output goes.  A pipe is read until its end, which a Windows
 // program under wine may hold open in its background services: that leg uses
 // a file.
-enum class Console { file, pipe, terminal, closed_pipe };
+// `none` starts the program with standard input, output and error closed.
+enum class Console { file, pipe, terminal, closed_pipe, none };
 
 struct Result {
     int status = -1;
@@ -126,10 +141,20 @@ long write_calls(pid_t process)
     return count;
 }
 
+// Called once the first dot has been read from a pipe, while the program
+// is in the middle of its copy: it cannot finish until the pipe is read.
+using During = std::function<void(pid_t program, const fs::path& folder, Snapshot& expected)>;
+
 struct Options {
     Console console = Console::file;
     rlim_t file_size_limit = RLIM_INFINITY;
+    rlim_t memory_limit = RLIM_INFINITY;
+    bool unprivileged = false;  // run as nobody when the tests run as root
+    During during = nullptr;
+    Snapshot* expected = nullptr;  // handed to `during`
 };
+
+constexpr uid_t nobody = 65534;
 
 // Runs the program in `folder` with `args`.  The status is the exit status,
 // or 128 plus the signal that ended the program.
@@ -145,7 +170,9 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
     const fs::path transcript = folder.parent_path() / "transcript";
     int console = -1;
     int reader = -1;
-    if (options.console == Console::file) {
+    if (options.console == Console::none) {
+        console = open("/dev/null", O_WRONLY);
+    } else if (options.console == Console::file) {
         console = open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     } else if (options.console == Console::terminal) {
         reader = posix_openpt(O_RDWR | O_NOCTTY);
@@ -174,6 +201,12 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
         const int nothing = open("/dev/null", O_RDONLY);
         if (chdir(folder.c_str()) != 0 || dup2(console, 1) < 0 || dup2(nothing, 0) < 0)
             _exit(126);
+        if (options.console == Console::none)
+            for (int fd = 0; fd <= 2; ++fd)
+                close(fd);
+        if (options.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+            _exit(126);
         if (options.file_size_limit != RLIM_INFINITY) {
             // Past the limit a write fails as on a full disk.  korrin
             // ignores the signal that comes with it; wine does not.
@@ -182,6 +215,8 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
             const rlimit limit = {options.file_size_limit, options.file_size_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        const rlimit memory = {options.memory_limit, options.memory_limit};
+        setrlimit(RLIMIT_AS, &memory);
         // A run that hangs (on a FIFO, say) ends here instead of the suite.
         alarm(120);
         execvp(argv[0], argv.data());
@@ -195,8 +230,13 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
         // an end: either way the transcript is complete.
         char buffer[4096];
         ssize_t got;
-        while ((got = read(reader, buffer, sizeof buffer)) > 0)
+        while ((got = read(reader, buffer, sizeof buffer)) > 0) {
             result.transcript.append(buffer, static_cast<std::size_t>(got));
+            if (options.during && result.transcript.find('.') != std::string::npos) {
+                options.during(child, folder, *options.expected);
+                options.during = nullptr;
+            }
+        }
         close(reader);
     }
     // The finished program stays unreaped a moment, so that its count of
@@ -230,8 +270,17 @@ protected:
         root = name.data();
         work = root / "work";
         ASSERT_TRUE(fs::create_directory(work));
+        // Open to a run as nobody: it must be able to make files beside
+        // its output, as a user can in a folder of their own.
+        fs::permissions(root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        fs::permissions(work, fs::perms::all);
     }
-    void TearDown() override { fs::remove_all(root); }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::permissions(work / "locked", fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(root);
+    }
 
     fs::path root;
     fs::path work;
@@ -278,12 +327,26 @@ TEST_F(Korrin, ConvertsEveryByteUnchanged)
         fs::remove_all(work);
         fs::create_directory(work);
         put(work / row.args[0], row.input);
-        put(work / row.args[1], std::string(600000, 'x'));
+        const fs::path output = work / row.args[1];
+        put(output, std::string(600000, 'x'));
+        // The replaced output keeps its permission bits and its owner.
+        fs::permissions(output, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        const uid_t owner = geteuid() == 0 ? nobody : geteuid();
+        ASSERT_EQ(chown(output.c_str(), owner, owner == nobody ? nobody : getegid()), 0);
+        struct stat before;
+        ASSERT_EQ(stat(output.c_str(), &before), 0);
         const Result result = run(work, row.args);
         EXPECT_EQ(result.status, 0);
         EXPECT_TRUE(result.transcript == lines(row.transcript)) << result.transcript.substr(0, 200);
-        EXPECT_TRUE(slurp(work / row.args[1]) == row.object);
+        EXPECT_TRUE(slurp(output) == row.object);
         EXPECT_EQ(snapshot(work).size(), 2u);
+        struct stat after;
+        ASSERT_EQ(stat(output.c_str(), &after), 0);
+        if (!windows) {  // there the bits are wine's, not the program's
+            EXPECT_EQ(after.st_mode, before.st_mode);
+        }
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
     }
 }
 
@@ -296,17 +359,83 @@ struct Failure {
     std::size_t input_size = 3;
     rlim_t file_size_limit = RLIM_INFINITY;  // on every file, the transcript's too
     std::string windows_said = "";  // when a Windows console shows it otherwise
+    Console console = Console::file;
+    bool unprivileged = false;  // as nobody, when the tests run as root
+    std::vector<std::string> emptied = {};  // written in place, and cut to zero
+    During during = nullptr;
+    int status = 1;
+    bool needs_root = false;  // to make a file of another owner
 };
+
+Failure on_pipe(Failure row)
+{
+    row.console = Console::pipe;
+    return row;
+}
+
+Failure as_nobody(Failure row)
+{
+    row.unprivileged = true;
+    row.not_on_windows = "wine runs only as the owner of its prefix";
+    return row;
+}
+
+// A copy of 100000 bytes into `output` that fails at a file size limit.
+Failure past_size_limit(const char* name, const std::string& output, std::vector<std::string> emptied = {})
+{
+    Failure row = {name, {"in", output}, "30d45\n50\nd4\n30\n", "\n" + error("Problem writing file <" + output + ">."),
+                   nullptr, 100000, 16384};
+    row.console = Console::pipe;
+    row.emptied = std::move(emptied);
+    return row;
+}
+
+// The link that is the output is turned to the old output in the middle of
+// the run, and the input grows so that the run fails: it removes its own new
+// file and nothing the link leads to now.
+Failure link_turned_during_the_run()
+{
+    Failure row = {"link_turned_during_the_run", {"in", "soft_new"}, "30d45\n50\nd4\n30\n",
+                   "\n" + error("File <in> changed while it was read."), nullptr, 100000};
+    row.console = Console::pipe;
+    row.during = [](pid_t, const fs::path& folder, Snapshot& expected) {
+        fs::remove(folder / "soft_new");
+        fs::create_symlink("out", folder / "soft_new");
+        std::ofstream(folder / "in", std::ios::binary | std::ios::app) << "more";
+        for (const char* name : {"soft_new", "in", "hard"})
+            expected[name] = describe(folder / name);
+    };
+    return row;
+}
+
+// A copy into the existing output, ended by `signal` in its middle.
+Failure interrupted(const char* name, int signal)
+{
+    Failure row = {name, {"in", "out"}, "30d45\n50\nd4\n30\n", "", nullptr, 100000};
+    row.console = Console::pipe;
+    row.during = [signal](pid_t program, const fs::path&, Snapshot&) { kill(program, signal); };
+    row.status = 128 + signal;
+    return row;
+}
+
+void PrintTo(const Failure& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class Fails : public Korrin, public testing::WithParamInterface<Failure> {};
 
 // A failed run leaves the folder as it was: a refusal creates and changes
-// nothing, and a copy that fails removes its broken object.
+// nothing, and a copy that fails or is interrupted leaves the old output
+// whole and removes its own new file; only a file written in place is cut
+// to zero length.
 TEST_P(Fails, LeavesEveryFileAsItWas)
 {
     const Failure& row = GetParam();
     if (windows && row.not_on_windows)
         GTEST_SKIP() << "not on Windows: " << row.not_on_windows;
+    if (row.needs_root && geteuid() != 0)
+        GTEST_SKIP() << "only root can make a file of another owner";
     for (const std::string& arg : row.args)
         if (arg[0] == '/' && !fs::exists(arg))
             GTEST_SKIP() << arg << " is not on this system";
@@ -318,16 +447,34 @@ TEST_P(Fails, LeavesEveryFileAsItWas)
     fs::create_symlink("in", work / "soft");
     fs::create_symlink("new", work / "soft_new");
     ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
+    put(work / "linked", "old");
+    fs::create_hard_link(work / "linked", work / "linked_twin");
+    put(work / "read_only", "old");
+    fs::permissions(work / "read_only", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    // Anyone may write it; only its owner, root when the tests run as root,
+    // may give a new file its owner.
+    put(work / "shared", "old");
+    fs::permissions(work / "shared", fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+    // A file the run may write, in a folder where it may make no new file.
+    ASSERT_TRUE(fs::create_directory(work / "locked"));
+    put(work / "locked/obj", "old");
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((work / "locked/obj").c_str(), nobody, nobody), 0);
+    }
+    fs::permissions(work / "locked", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                         fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
     // A full disk of our own: a node for the device that fails every write,
     // so a run that wrongly removed it would remove nothing of the system's.
     if (std::find(row.args.begin(), row.args.end(), "full") != row.args.end() &&
         mknod((work / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) != 0)
         GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
-    const std::map<std::string, std::string> before = snapshot(work);
+    Snapshot expected = snapshot(work);
+    for (const std::string& name : row.emptied)
+        expected[name] = describe(work / name).substr(0, 5);
 
-    const Result result = run(work, row.args, {row.file_size_limit == RLIM_INFINITY ? Console::file : Console::pipe,
-                                               row.file_size_limit});
-    EXPECT_EQ(result.status, 1);
+    const Result result = run(work, row.args,
+                              {row.console, row.file_size_limit, RLIM_INFINITY, row.unprivileged, row.during, &expected});
+    EXPECT_EQ(result.status, row.status);
     const std::string said = lines(banner + (windows && !row.windows_said.empty() ? row.windows_said : row.said));
     const std::string last = lines(row.last);
     const std::string& got = result.transcript;
@@ -336,7 +483,7 @@ TEST_P(Fails, LeavesEveryFileAsItWas)
     EXPECT_EQ(got.substr(got.size() - last.size()), last);
     const std::string between = got.substr(said.size(), got.size() - said.size() - last.size());
     EXPECT_EQ(between.find_first_not_of('.'), std::string::npos) << "only dots between: " << between;
-    EXPECT_EQ(snapshot(work), before);
+    EXPECT_EQ(snapshot(work), expected);
 }
 
 const Failure failures[] = {
@@ -364,12 +511,31 @@ const Failure failures[] = {
     // when the output is closed; the device is not removed.
     {"output_device_is_full", {"in", "full"}, "0000b\nb0\n0\n0\n", "\n" + error("Problem writing file <full>."),
      "it has no device files"},
-    // Writes fail in the middle of the copy.
-    {"output_reaches_the_file_size_limit", {"in", "new"}, "30d45\n50\nd4\n30\n",
-     "\n" + error("Problem writing file <new>."), nullptr, 100000, 16384},
-    // The broken object is removed where the link led, the link left.
-    {"output_link_reaches_the_file_size_limit", {"in", "soft_new"}, "30d45\n50\nd4\n30\n",
-     "\n" + error("Problem writing file <soft_new>."), nullptr, 100000, 16384},
+    // An output FIFO with no reader is refused, not waited on.
+    {"output_is_a_fifo_without_a_reader", {"in", "fifo"}, error("Problem opening file <fifo>."), "", "it has no FIFOs"},
+    on_pipe({"output_is_standard_output_through_a_pipe", {"in", "/dev/stdout"},
+             error("Output file </dev/stdout> is standard output."), "", "it has no /dev/stdout"}),
+    // Replacing it by a rename must not get around its permission bits.
+    as_nobody({"output_is_read_only", {"in", "read_only"}, error("Problem opening file <read_only>."), ""}),
+    // Writes fail in the middle of the copy: a new output is never made,
+    // an existing one is kept, and a link leads to no file afterwards.
+    past_size_limit("output_reaches_the_file_size_limit", "new"),
+    past_size_limit("old_output_is_kept_when_the_copy_fails", "out"),
+    past_size_limit("output_link_reaches_the_file_size_limit", "soft_new"),
+    // Written in place, so that each name keeps seeing one file.
+    past_size_limit("hard_linked_output_is_cut_to_zero", "linked", {"linked", "linked_twin"}),
+    as_nobody(past_size_limit("output_in_a_locked_folder_is_cut_to_zero", "locked/obj", {"locked/obj"})),
+    // A file of root's in a folder open to all, written as nobody: its owner
+    // could not be kept, as in /tmp.
+    [] {
+        Failure row = as_nobody(past_size_limit("output_of_another_owner_is_cut_to_zero", "shared", {"shared"}));
+        row.needs_root = true;
+        return row;
+    }(),
+    link_turned_during_the_run(),
+    interrupted("interrupt_keeps_the_old_output", SIGINT),
+    interrupted("termination_keeps_the_old_output", SIGTERM),
+    interrupted("hangup_keeps_the_old_output", SIGHUP),
     // Reading the start of a process's memory fails: nothing is mapped there.
     {"input_read_fails", {"/proc/self/mem", "new"}, "00005\n50\n0\n0\n",
      "\n" + error("Problem reading file </proc/self/mem>."), "it has no /proc"},
@@ -384,15 +550,62 @@ const Failure failures[] = {
 INSTANTIATE_TEST_SUITE_P(Korrin, Fails, testing::ValuesIn(failures),
                          [](const testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
-// The console is a report: with nobody reading it the object is still
-// written whole and the run still succeeds.
+// The console is a report: with nobody reading it, or with standard
+// input, output and error closed from the start, the object is still
+// written whole, none of the report in it, and the run still succeeds.
 TEST_F(Korrin, ClosedConsoleDoesNotStopTheConversion)
 {
     const Conversion expected = converted(noise(100000), "30d45\n50\nd4\n30\n", "\x50\xd4\x30");
     put(work / "in", expected.input);
-    const Result result = run(work, {"in", "out"}, {Console::closed_pipe});
+    for (const Console console : {Console::closed_pipe, Console::none}) {
+        const Result result = run(work, {"in", "out"}, {console});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_TRUE(slurp(work / "out") == expected.object);
+    }
+}
+
+// Two runs into one output at once each write a whole object, and the
+// output ends as the one that finished last, never a mix of both.
+TEST_F(Korrin, TwoRunsIntoOneOutputLeaveOneWholeObject)
+{
+    const Conversion first = converted(noise(100000), "30d45\n50\nd4\n30\n", "\x50\xd4\x30");
+    put(work / "in", first.input);
+    put(work / "other", "abc");
+    Result second;
+    Snapshot unused;
+    const auto run_second = [&](pid_t, const fs::path& folder, Snapshot&) { second = run(folder, {"other", "out"}); };
+    const Result result = run(work, {"in", "out"}, {Console::pipe, RLIM_INFINITY, RLIM_INFINITY, false, run_second,
+                                                    &unused});
+    EXPECT_EQ(second.status, 0);
     EXPECT_EQ(result.status, 0);
-    EXPECT_TRUE(slurp(work / "out") == expected.object);
+    EXPECT_TRUE(slurp(work / "out") == first.object);
+    EXPECT_EQ(snapshot(work).size(), 3u);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool address_sanitizer = true;
+#elif defined(__has_feature)
+constexpr bool address_sanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool address_sanitizer = false;
+#endif
+
+// Out of memory, a run ends with status 1, never by an uncaught exception.
+// The limit on its memory goes up until the program starts but cannot hold
+// copies of its very long names.
+TEST_F(Korrin, RunOutOfMemoryEndsWithStatusOne)
+{
+    if (windows || address_sanitizer)
+        GTEST_SKIP() << "wine and AddressSanitizer need more memory than the limits tried";
+    // The longest argument Linux passes.
+    const std::string name(128 * 1024 - 1, 'n');
+    bool ran_out = false;
+    for (rlim_t limit = 1 << 20; limit <= 64 << 20 && !ran_out; limit += 64 << 10) {
+        const Result result = run(work, {name, name}, {Console::file, RLIM_INFINITY, limit});
+        ASSERT_NE(result.status, 128 + SIGABRT) << "memory limit " << limit;
+        ran_out = result.status == 1 && result.transcript == banner;
+    }
+    EXPECT_TRUE(ran_out) << "no limit tried ran the program out of memory";
 }
 
 // On a terminal each print goes out as it ends, every dot a write of its
