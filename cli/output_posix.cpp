@@ -7,7 +7,6 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <new>
 
 #include <fcntl.h>
@@ -88,42 +87,21 @@ bool same_file(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Letters for new file names: the name only has to differ from files that
-// are there, and the exclusive create makes sure it does.
-char name_letter(unsigned value)
+// Creates a new file beside the output, with the mode a new output gets
+// (0666 less the umask), and records it for removal in the same step.
+// Returns its descriptor, or -1.
+int create_new_file(int folder)
 {
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    return letters[value % (sizeof letters - 1)];
-}
-
-// Creates the new file "<name>.<program>-XXXXXX" in `folder`, with the mode
-// a new output gets (0666 less the umask), and records it for removal in
-// the same step.  Returns its descriptor, or -1.
-int create_new_file(int folder, const std::string& name)
-{
-    const std::string tag = std::string(".") + program_name + "-";
-    constexpr std::size_t random_letters = 6;
-    // A long output name is shortened so the new name still fits the folder.
-    const std::string stem = name.substr(0, NAME_MAX - tag.size() - random_letters);
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    unsigned state = static_cast<unsigned>(now.tv_nsec) ^ static_cast<unsigned>(getpid()) << 16;
-
     constexpr int attempts = 100;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        std::string file = stem + tag;
-        for (std::size_t i = 0; i < random_letters; ++i) {
-            state = state * 1103515245u + 12345u;
-            file += name_letter(state >> 16);
-        }
+        const std::string file = new_file_name(output_name, program_name).native();
         const sigset_t before = block_ending_signals();
         const int fd = openat(folder, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         const int error = errno;
         if (fd >= 0) {
             pending.owner = getpid();
             pending.folder = folder;
-            file.copy(pending.new_name, sizeof pending.new_name - 1);
-            pending.new_name[file.size()] = '\0';
+            pending.new_name[file.copy(pending.new_name, sizeof pending.new_name - 1)] = '\0';
         }
         restore_signals(before);
         if (fd >= 0 || error != EEXIST)
@@ -275,7 +253,7 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
     }
 
     // Another name for the same file would keep the old content.
-    int fd = old < 0 || old_status.st_nlink == 1 ? create_new_file(folder, output_name) : -1;
+    int fd = old < 0 || old_status.st_nlink == 1 ? create_new_file(folder) : -1;
     if (fd >= 0 && old >= 0 && !keep_owner_and_mode(fd, old_status)) {
         close(fd);
         remove_new_file();

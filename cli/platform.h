@@ -32,6 +32,11 @@ std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size);
 // `target`; `file` itself when it is no link.  False for a loop of links.
 bool resolve_links(const std::filesystem::path& file, std::filesystem::path& target);
 
+// A name for a new file beside one named `name`: "<name>.<program>-" and
+// six random letters.  A long name is shortened so that the result still
+// fits in a folder (255 characters on the common file systems).
+std::filesystem::path new_file_name(const std::filesystem::path& name, const char* program);
+
 // `file` as it is printed in a message: its bytes as given on POSIX.  On
 // Windows it is converted to the console's code page, or to the ANSI code
 // page when output is redirected, with '?' for what the page lacks.
