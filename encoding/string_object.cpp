@@ -15,6 +15,19 @@ constexpr char last_prolog_digit = '0';
 
 constexpr int hex_base = 16;
 constexpr int bits_per_nibble = 4;
+constexpr int bits_per_byte = 8;
+
+// The first seven header bytes; the eighth names the writer (B for korrin,
+// X for an SD card, W for an emulator, the ROM letter on an HP48) and no
+// calculator checks it.
+constexpr std::string_view hp49_header_start = "HPHP49-";
+constexpr std::string_view hp48_header_start = "HPHP48-";
+
+// The prolog and the length are each five nibbles, the width of an address
+// on these calculators.
+constexpr int address_bits = 20;
+constexpr std::uint64_t address_mask = (std::uint64_t{1} << address_bits) - 1;
+constexpr std::size_t prolog_and_length_bytes = string_head_size - header_size;
 
 int digit_value(char digit)
 {
@@ -25,6 +38,15 @@ int digit_value(char digit)
     if (digit >= 'A' && digit <= 'F')
         return digit - 'A' + 0xa;
     return 0;
+}
+
+// Bytes 8-12 as the little-endian number L * 2^20 + prolog.
+std::uint64_t prolog_and_length(const unsigned char* field)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = prolog_and_length_bytes; i-- > 0;)
+        value = value << bits_per_byte | field[i];
+    return value;
 }
 
 }  // namespace
@@ -61,6 +83,29 @@ std::array<unsigned char, 3> length_field_bytes(std::string_view text)
         digit_pair_byte(text[2], text[3]),
         digit_pair_byte(text[0], text[1]),
     };
+}
+
+bool is_object_header(std::string_view header)
+{
+    if (header.size() != header_size)
+        return false;
+    const std::string_view start = header.substr(0, hp49_header_start.size());
+    return start == hp49_header_start || start == hp48_header_start;
+}
+
+std::uint32_t object_prolog(const unsigned char* field)
+{
+    return static_cast<std::uint32_t>(prolog_and_length(field) & address_mask);
+}
+
+std::uint32_t object_length(const unsigned char* field)
+{
+    return static_cast<std::uint32_t>(prolog_and_length(field) >> address_bits & address_mask);
+}
+
+std::uintmax_t string_size(std::uint32_t length)
+{
+    return (length - length_field_nibbles) / nibbles_per_character;
 }
 
 }  // namespace korrin

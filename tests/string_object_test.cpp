@@ -5,12 +5,19 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace {
 
+using namespace std::string_view_literals;
+
 using korrin::digit_pair_byte;
+using korrin::is_object_header;
 using korrin::length_digits;
 using korrin::length_field_bytes;
+using korrin::object_length;
+using korrin::object_prolog;
+using korrin::string_size;
 
 struct LengthRow {
     std::uintmax_t size;
@@ -67,11 +74,44 @@ TEST(LengthField, MatchesTheNumericRuleForEverySize)
     }
 }
 
+// Every length the encoder writes, the decoder reads back: the prolog, the
+// length in nibbles and the number of characters.
+TEST(LengthField, ReadsBackForEverySize)
+{
+    for (std::uintmax_t size = 0; size <= korrin::max_string_bytes; ++size) {
+        const std::array<unsigned char, 3> bytes = length_field_bytes(length_digits(size));
+        const unsigned char field[] = {',', '*', bytes[0], bytes[1], bytes[2]};
+        const std::uint32_t prolog = object_prolog(field);
+        const std::uint32_t length = object_length(field);
+        if (prolog != korrin::string_prolog || length != 2 * size + 5 || string_size(length) != size) {
+            ADD_FAILURE() << "size " << size << ": prolog " << std::hex << prolog << ", length " << length;
+            return;
+        }
+    }
+}
+
 TEST(LengthField, PastTheLimitTheTextGrowsAndNoLengthIsBuilt)
 {
     EXPECT_EQ(length_digits(korrin::max_string_bytes + 1), "100001");
     const std::array<unsigned char, 3> none = {0, 0, 0};
     EXPECT_EQ(length_field_bytes("100001"), none);
+}
+
+TEST(ObjectHeader, AnyEighthByteAfterHp49OrHp48)
+{
+    struct Row {
+        std::string_view header;
+        bool accepted;
+    };
+    // B from korrin, X from an SD card, W from an emulator, E an HP48 ROM.
+    const Row rows[] = {
+        {"HPHP49-B"sv, true},  {"HPHP49-X"sv, true},  {"HPHP49-W"sv, true},
+        {"HPHP48-E"sv, true},  {"HPHP49-\0"sv, true}, {"HPHP50-B"sv, false},
+        {"hphp49-B"sv, false}, {"HPHP49-"sv, false},  {"HPHP49B-"sv, false},
+        {"HPHP49-BB"sv, false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(is_object_header(row.header), row.accepted) << row.header;
 }
 
 TEST(DigitPairByte, FirstCharacterIsTheHighNibble)
