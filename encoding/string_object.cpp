@@ -1,5 +1,6 @@
 #include "string_object.h"
 
+#include <array>
 #include <charconv>
 
 namespace korrin {
@@ -28,6 +29,24 @@ constexpr std::string_view hp48_header_start = "HPHP48-";
 constexpr int address_bits = 20;
 constexpr std::uint64_t address_mask = (std::uint64_t{1} << address_bits) - 1;
 constexpr std::size_t prolog_and_length_bytes = string_head_size - header_size;
+
+// Over whole bytes the calculator's nibble-wise CRC, with its factor 0x1081,
+// is the bit-wise CRC with the reflected polynomial below, so the table for
+// one byte is eight steps of that polynomial.
+constexpr std::uint16_t crc_polynomial = 0x8408;
+constexpr std::size_t byte_values = 256;
+constexpr unsigned byte_mask = 0xff;
+
+constexpr std::array<std::uint16_t, byte_values> crc_table = [] {
+    std::array<std::uint16_t, byte_values> table{};
+    for (std::size_t byte = 0; byte < byte_values; ++byte) {
+        auto crc = static_cast<std::uint16_t>(byte);
+        for (int bit = 0; bit < bits_per_byte; ++bit)
+            crc = static_cast<std::uint16_t>(crc & 1u ? crc >> 1 ^ crc_polynomial : crc >> 1);
+        table[byte] = crc;
+    }
+    return table;
+}();
 
 int digit_value(char digit)
 {
@@ -106,6 +125,13 @@ std::uint32_t object_length(const unsigned char* field)
 std::uintmax_t string_size(std::uint32_t length)
 {
     return (length - length_field_nibbles) / nibbles_per_character;
+}
+
+std::uint16_t crc_update(std::uint16_t crc, const unsigned char* bytes, std::size_t size)
+{
+    for (std::size_t i = 0; i < size; ++i)
+        crc = static_cast<std::uint16_t>(crc >> bits_per_byte ^ crc_table[(crc ^ bytes[i]) & byte_mask]);
+    return crc;
 }
 
 }  // namespace korrin

@@ -12,7 +12,8 @@
 // L counts the nibbles after the prolog: five for the length field itself
 // and two for each character, so L = 2 * S + 5 for S characters.  The field
 // is twenty bits wide, which limits a string to max_string_bytes characters.
-// Nothing follows the last character: no trailer, no checksum.
+// Nothing follows the last character: no trailer, no checksum.  The
+// checksum the calculator's BYTES command shows is computed, not stored.
 //
 // Nothing here reads, writes or prints.  To write a string, the caller
 // writes object_head, then the three length_field_bytes, then the
@@ -86,6 +87,15 @@ std::uint32_t object_length(const unsigned char* field);
 // string of whole bytes; for any other the result means nothing, so the
 // caller refuses such a length first.
 std::uintmax_t string_size(std::uint32_t length);
+
+// The checksum the calculator's BYTES command shows, continued from `crc`
+// over the `size` bytes at `bytes`; a new object starts from 0.  It covers
+// every byte after the header up to the end of the object, prolog and
+// length included.  The calculator takes the object's nibbles in memory
+// order, low nibble of each byte first, as
+// crc = (crc >> 4) ^ (((crc ^ n) & 0xF) * 0x1081); over whole bytes that is
+// CRC-16/KERMIT (reflected polynomial 0x8408, initial value 0, no final xor).
+std::uint16_t crc_update(std::uint16_t crc, const unsigned char* bytes, std::size_t size);
 
 }  // namespace korrin
 

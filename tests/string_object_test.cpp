@@ -4,13 +4,17 @@
 
 #include <array>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 using namespace std::string_view_literals;
 
+using korrin::crc_update;
 using korrin::digit_pair_byte;
 using korrin::is_object_header;
 using korrin::length_digits;
@@ -18,6 +22,21 @@ using korrin::length_field_bytes;
 using korrin::object_length;
 using korrin::object_prolog;
 using korrin::string_size;
+
+const unsigned char* bytes_of(std::string_view text)
+{
+    return reinterpret_cast<const unsigned char*>(text.data());
+}
+
+// The object file korrin writes for `characters`.
+std::string string_object(std::string_view characters)
+{
+    const std::array<unsigned char, 3> field = length_field_bytes(length_digits(characters.size()));
+    std::string object(korrin::object_head);
+    object.append(field.begin(), field.end());
+    object.append(characters);
+    return object;
+}
 
 struct LengthRow {
     std::uintmax_t size;
@@ -112,6 +131,55 @@ TEST(ObjectHeader, AnyEighthByteAfterHp49OrHp48)
     };
     for (const Row& row : rows)
         EXPECT_EQ(is_object_header(row.header), row.accepted) << row.header;
+}
+
+// What the calculator's BYTES command shows for a string: the checksum over
+// everything after the header, and the size in bytes of the same span.
+// Confirmed by BYTES in the HP49G's firmware (ROM 1.19-6, in an emulator),
+// each object loaded from its file.
+TEST(Checksum, BytesWorkedValues)
+{
+    std::string every_byte_value;
+    for (int value = 0; value <= 0xff; ++value)
+        every_byte_value += static_cast<char>(value);
+    std::ifstream sample(KORRIN_SAMPLES "/hello.txt", std::ios::binary);
+    const std::string hello{std::istreambuf_iterator<char>(sample), std::istreambuf_iterator<char>()};
+    ASSERT_TRUE(sample) << "samples/hello.txt could not be read";
+
+    struct Row {
+        const char* name;
+        std::string characters;
+        std::uint16_t checksum;
+        std::size_t size;
+    };
+    const Row rows[] = {
+        {"empty", "", 0xc7bf, 5},
+        {"ABC", "ABC", 0x9cd7, 8},
+        {"00 to FF", every_byte_value, 0x71df, 261},
+        {"hello.txt", hello, 0x34fd, 70},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string object = string_object(row.characters);
+        const std::string_view body = std::string_view(object).substr(korrin::header_size);
+        EXPECT_EQ(crc_update(0, bytes_of(body), body.size()), row.checksum);
+        EXPECT_EQ(body.size(), row.size);
+    }
+}
+
+// The calculator's own rule, a nibble at a time and low nibble first,
+// against the table, continued across two calls.
+TEST(Checksum, MatchesTheNibbleRule)
+{
+    std::vector<unsigned char> bytes;
+    for (unsigned i = 0; i < 1000; ++i)
+        bytes.push_back(static_cast<unsigned char>(i * 37 + i / 256));
+    std::uint16_t expected = 0;
+    for (const unsigned byte : bytes)
+        for (const unsigned nibble : {byte & 0xfu, byte >> 4u})
+            expected = static_cast<std::uint16_t>(expected >> 4u ^ ((expected ^ nibble) & 0xfu) * 0x1081u);
+    const std::uint16_t first = crc_update(0, bytes.data(), 333);
+    EXPECT_EQ(crc_update(first, bytes.data() + 333, bytes.size() - 333), expected);
 }
 
 TEST(DigitPairByte, FirstCharacterIsTheHighNibble)
