@@ -1,5 +1,6 @@
 #include "string_object.h"
 
+#include <array>
 #include <charconv>
 
 namespace korrin {
@@ -15,6 +16,37 @@ constexpr char last_prolog_digit = '0';
 
 constexpr int hex_base = 16;
 constexpr int bits_per_nibble = 4;
+constexpr int bits_per_byte = 8;
+
+// The first seven header bytes; the eighth names the writer (B for korrin,
+// X for an SD card, W for an emulator, the ROM letter on an HP48) and no
+// calculator checks it.
+constexpr std::string_view hp49_header_start = "HPHP49-";
+constexpr std::string_view hp48_header_start = "HPHP48-";
+
+// The prolog and the length are each five nibbles, the width of an address
+// on these calculators.
+constexpr int address_bits = 20;
+constexpr std::uint64_t address_mask = (std::uint64_t{1} << address_bits) - 1;
+constexpr std::size_t prolog_and_length_bytes = string_head_size - header_size;
+
+// Over whole bytes the calculator's nibble-wise CRC, with its factor 0x1081,
+// is the bit-wise CRC with the reflected polynomial below, so the table for
+// one byte is eight steps of that polynomial.
+constexpr std::uint16_t crc_polynomial = 0x8408;
+constexpr std::size_t byte_values = 256;
+constexpr unsigned byte_mask = 0xff;
+
+constexpr std::array<std::uint16_t, byte_values> crc_table = [] {
+    std::array<std::uint16_t, byte_values> table{};
+    for (std::size_t byte = 0; byte < byte_values; ++byte) {
+        auto crc = static_cast<std::uint16_t>(byte);
+        for (int bit = 0; bit < bits_per_byte; ++bit)
+            crc = static_cast<std::uint16_t>(crc & 1u ? crc >> 1 ^ crc_polynomial : crc >> 1);
+        table[byte] = crc;
+    }
+    return table;
+}();
 
 int digit_value(char digit)
 {
@@ -25,6 +57,15 @@ int digit_value(char digit)
     if (digit >= 'A' && digit <= 'F')
         return digit - 'A' + 0xa;
     return 0;
+}
+
+// Bytes 8-12 as the little-endian number L * 2^20 + prolog.
+std::uint64_t prolog_and_length(const unsigned char* field)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = prolog_and_length_bytes; i-- > 0;)
+        value = value << bits_per_byte | field[i];
+    return value;
 }
 
 }  // namespace
@@ -61,6 +102,36 @@ std::array<unsigned char, 3> length_field_bytes(std::string_view text)
         digit_pair_byte(text[2], text[3]),
         digit_pair_byte(text[0], text[1]),
     };
+}
+
+bool is_object_header(std::string_view header)
+{
+    if (header.size() != header_size)
+        return false;
+    const std::string_view start = header.substr(0, hp49_header_start.size());
+    return start == hp49_header_start || start == hp48_header_start;
+}
+
+std::uint32_t object_prolog(const unsigned char* field)
+{
+    return static_cast<std::uint32_t>(prolog_and_length(field) & address_mask);
+}
+
+std::uint32_t object_length(const unsigned char* field)
+{
+    return static_cast<std::uint32_t>(prolog_and_length(field) >> address_bits & address_mask);
+}
+
+std::uintmax_t string_size(std::uint32_t length)
+{
+    return (length - length_field_nibbles) / nibbles_per_character;
+}
+
+std::uint16_t crc_update(std::uint16_t crc, const unsigned char* bytes, std::size_t size)
+{
+    for (std::size_t i = 0; i < size; ++i)
+        crc = static_cast<std::uint16_t>(crc >> bits_per_byte ^ crc_table[(crc ^ bytes[i]) & byte_mask]);
+    return crc;
 }
 
 }  // namespace korrin

@@ -1,8 +1,10 @@
 // A character string for the HP49 calculator, in the calculator's binary
-// object file form.
+// object file form, written and read back.
 //
 // An object file holds, in order:
-//   bytes 0-7    the binary object header, the eight characters "HPHP49-B";
+//   bytes 0-7    the binary object header: "HPHP49-" and one more byte, which
+//                names the writer and which no calculator checks (korrin
+//                writes "HPHP49-B"); files from an HP48 say "HPHP48-";
 //   bytes 8-12   the string prolog 02A2C and the object length L, as ten
 //                nibbles, two to a byte with the earlier nibble in the low
 //                four bits, each number least significant nibble first;
@@ -10,15 +12,20 @@
 // L counts the nibbles after the prolog: five for the length field itself
 // and two for each character, so L = 2 * S + 5 for S characters.  The field
 // is twenty bits wide, which limits a string to max_string_bytes characters.
-// Nothing follows the last character: no trailer, no checksum.
+// Nothing follows the last character: no trailer, no checksum.  The
+// checksum the calculator's BYTES command shows is computed, not stored.
 //
-// Nothing here reads, writes or prints; the caller writes object_head, then
-// the three length_field_bytes, then the characters.
+// Nothing here reads, writes or prints.  To write a string, the caller
+// writes object_head, then the three length_field_bytes, then the
+// characters.  To read one back, it checks the first header_size bytes with
+// is_object_header, takes object_prolog and object_length from the five
+// bytes after them, and finds string_size characters from string_head_size.
 
 #ifndef KORRIN_ENCODING_STRING_OBJECT_H
 #define KORRIN_ENCODING_STRING_OBJECT_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -51,6 +58,44 @@ unsigned char digit_pair_byte(char first, char second);
 // little-endian.  Text of any other length does not describe a length the
 // field can hold; the bytes built from it are then all zero.
 std::array<unsigned char, 3> length_field_bytes(std::string_view text);
+
+// The size in bytes of the binary object header, and of everything before
+// the first character: the header, the prolog and the length field.
+inline constexpr std::size_t header_size = 8;
+inline constexpr std::size_t string_head_size = 13;
+
+// Whether `header` is a binary object header: exactly header_size bytes,
+// "HPHP49-" or "HPHP48-" and any eighth byte.  Anything else, shorter text
+// included, is not, and a calculator would take such a file as plain data.
+bool is_object_header(std::string_view header);
+
+// The prolog that marks an object as a character string, the five nibbles
+// 02A2C as calculator programmers write them.
+inline constexpr std::uint32_t string_prolog = 0x02A2C;
+
+// The prolog and the object length L in nibbles, from the five bytes
+// `field` points at (file offsets 8-12).  Read as a 40-bit little-endian
+// number those bytes are L * 2^20 + prolog: the prolog is the low twenty
+// bits and L the high twenty.  Each result is below 2^20, whatever the
+// bytes; for ",*" and length_field_bytes(length_digits(S)) they are
+// string_prolog and 2 * S + 5.
+std::uint32_t object_prolog(const unsigned char* field);
+std::uint32_t object_length(const unsigned char* field);
+
+// The number of characters in a string whose object length is `length`
+// nibbles: (length - 5) / 2.  Only an odd length of at least 5 describes a
+// string of whole bytes; for any other the result means nothing, so the
+// caller refuses such a length first.
+std::uintmax_t string_size(std::uint32_t length);
+
+// The checksum the calculator's BYTES command shows, continued from `crc`
+// over the `size` bytes at `bytes`; a new object starts from 0.  It covers
+// every byte after the header up to the end of the object, prolog and
+// length included.  The calculator takes the object's nibbles in memory
+// order, low nibble of each byte first, as
+// crc = (crc >> 4) ^ (((crc ^ n) & 0xF) * 0x1081); over whole bytes that is
+// CRC-16/KERMIT (reflected polynomial 0x8408, initial value 0, no final xor).
+std::uint16_t crc_update(std::uint16_t crc, const unsigned char* bytes, std::size_t size);
 
 }  // namespace korrin
 
