@@ -1,6 +1,6 @@
 # What `cpack` makes from a build: a Debian package of the programs, their
 # man pages, the licence and the changelog; or, from a Windows build, a zip
-# of the programs and the README.
+# of the programs, the README and the licence.
 set(CPACK_PACKAGE_NAME korrin)
 set(CPACK_PACKAGE_VENDOR "korrin developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turn any file into an HP49 character-string object file")
@@ -15,7 +15,21 @@ if(WIN32)
     set(CPACK_SYSTEM_NAME win64)
   endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-  install(FILES README.md DESTINATION . RENAME README.txt)
+  # Notepad on older Windows shows a text with bare LF line ends as one long
+  # line, so the zip's texts are copies with CR LF ones.
+  set(text_sources README.md LICENSE)
+  set(text_names README.txt LICENSE.txt)
+  set(texts)
+  foreach(source name IN ZIP_LISTS text_sources text_names)
+    add_custom_command(OUTPUT ${name}
+      COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/${source}
+              -DOUT=${CMAKE_CURRENT_BINARY_DIR}/${name} -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+      DEPENDS ${source} cmake/crlf.cmake
+      VERBATIM)
+    list(APPEND texts ${CMAKE_CURRENT_BINARY_DIR}/${name})
+  endforeach()
+  add_custom_target(korrin_package_texts ALL DEPENDS ${texts})
+  install(FILES ${texts} DESTINATION .)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
