@@ -1,5 +1,6 @@
-# What `cpack` makes from a build: a Debian package of the program and its
-# man page, or, from a Windows build, a zip of korrin.exe and the README.
+# What `cpack` makes from a build: a Debian package of the programs, their
+# man pages, the licence and the changelog; or, from a Windows build, a zip
+# of the programs, the README and the licence.
 set(CPACK_PACKAGE_NAME korrin)
 set(CPACK_PACKAGE_VENDOR "korrin developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turn any file into an HP49 character-string object file")
@@ -14,13 +15,76 @@ if(WIN32)
     set(CPACK_SYSTEM_NAME win64)
   endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-  install(FILES README.md DESTINATION . RENAME README.txt)
+  # Notepad on older Windows shows a text with bare LF line ends as one long
+  # line, so the zip's texts are copies with CR LF ones.
+  set(text_sources README.md LICENSE)
+  set(text_names README.txt LICENSE.txt)
+  set(texts)
+  foreach(source name IN ZIP_LISTS text_sources text_names)
+    add_custom_command(OUTPUT ${name}
+      COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/${source}
+              -DOUT=${CMAKE_CURRENT_BINARY_DIR}/${name} -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+      DEPENDS ${source} cmake/crlf.cmake
+      VERBATIM)
+    list(APPEND texts ${CMAKE_CURRENT_BINARY_DIR}/${name})
+  endforeach()
+  add_custom_target(korrin_package_texts ALL DEPENDS ${texts})
+  install(FILES ${texts} DESTINATION .)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  install(FILES man/korrin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian-modes.cmake)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
+korrin wraps any file, byte for byte, in a character-string object in the
+binary object file form of the HP48/49/50 calculators, ready to be sent to
+one; unkorrin takes such a file back to its bytes.]])
+
+  find_program(KORRIN_GZIP gzip REQUIRED)
+  find_program(KORRIN_AWK awk REQUIRED)
+  set(docs ${CMAKE_CURRENT_BINARY_DIR}/doc)
+  set(package_docs)
+
+  # Debian installs man pages and changelogs compressed; -n keeps the name
+  # and time out of the gzip header, so every build writes the same bytes.
+  foreach(program IN LISTS KORRIN_PROGRAMS)
+    add_custom_command(OUTPUT ${docs}/${program}.1.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/man/${program}.1 ${docs}/${program}.1
+      COMMAND ${KORRIN_GZIP} -9nf ${docs}/${program}.1
+      DEPENDS man/${program}.1
+      VERBATIM)
+    list(APPEND package_docs ${docs}/${program}.1.gz)
+    install(FILES ${docs}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+
+  # The package is native, so its changelog is the project's own, in Debian's
+  # form, dated from CHANGELOG.md and signed by the package's maintainer.
+  add_custom_command(OUTPUT ${docs}/changelog.gz
+    COMMAND ${KORRIN_AWK} -v package=${CPACK_PACKAGE_NAME} -v version=${PROJECT_VERSION}
+            -v "maintainer=${CPACK_PACKAGE_CONTACT}" -v out=${docs}/changelog
+            -f ${PROJECT_SOURCE_DIR}/cmake/debian-changelog.awk ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+    COMMAND ${KORRIN_GZIP} -9nf ${docs}/changelog
+    DEPENDS CHANGELOG.md cmake/debian-changelog.awk
+    VERBATIM)
+  list(APPEND package_docs ${docs}/changelog.gz)
+
+  # Debian's machine-readable copyright file, holding LICENSE's notice and
+  # terms, so the licence is written down once.
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+  if(NOT licence MATCHES "Copyright \\(c\\) ([^\n]+)\n+(Permission .*)$")
+    message(FATAL_ERROR "LICENSE: no \"Copyright (c)\" line followed by the terms")
+  endif()
+  set(KORRIN_COPYRIGHT ${CMAKE_MATCH_1})
+  string(STRIP "${CMAKE_MATCH_2}" terms)
+  # The format indents the terms by one space and writes an empty line as ".".
+  string(REPLACE "\n\n" "\n.\n" terms "${terms}")
+  string(REPLACE "\n" "\n " KORRIN_LICENCE_TERMS " ${terms}")
+  configure_file(cmake/copyright.in ${docs}/copyright @ONLY)
+
+  add_custom_target(korrin_package_docs ALL DEPENDS ${package_docs})
+  install(FILES ${docs}/changelog.gz ${docs}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 include(CPack)
