@@ -12,9 +12,9 @@ void print(const char* text)
     std::fputs(text, stdout);
 }
 
-int fail(const char* message, const std::string& name)
+int fail(const char* message, const std::string& name, unsigned value)
 {
-    std::printf(message, name.c_str());
+    std::printf(message, name.c_str(), value);
     return 1;
 }
 

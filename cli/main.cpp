@@ -12,7 +12,7 @@ int start(int argc, Char** argv)
 {
     korrin::prepare_run();
     korrin::guard_output("korrin");
-    korrin::print(korrin::banner);
+    korrin::print(korrin::korrin_banner);
     // Words after output_file are ignored.
     if (argc < 3) {
         korrin::print(korrin::missing_arguments);
@@ -23,16 +23,4 @@ int start(int argc, Char** argv)
 
 }  // namespace
 
-#ifdef _WIN32
-// main would receive the names converted to the ANSI code page, which
-// mangles every character the code page lacks; wmain receives them whole.
-int wmain(int argc, wchar_t** argv)
-{
-    return start(argc, argv);
-}
-#else
-int main(int argc, char** argv)
-{
-    return start(argc, argv);
-}
-#endif
+#include "entry.h"

@@ -56,6 +56,14 @@ void restore_signals(const sigset_t& before)
     sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
+// Cuts a file written in place to zero length.  If even that fails there is
+// nothing left to try; the run has already failed and says so.
+void cut_to_zero(int fd)
+{
+    if (ftruncate(fd, 0) != 0) {
+    }
+}
+
 // Only async-signal-safe calls: this runs in the signal handler.
 void undo_pending()
 {
@@ -64,7 +72,7 @@ void undo_pending()
     if (pending.new_name[0] != '\0')
         static_cast<void>(unlinkat(pending.folder, pending.new_name, 0));
     if (pending.in_place >= 0)
-        static_cast<void>(ftruncate(pending.in_place, 0));
+        cut_to_zero(pending.in_place);
 }
 
 // The handler was reset to the default on entry, so the signal raised
@@ -161,7 +169,7 @@ void release_in_place(bool cut)
 {
     const sigset_t before = block_ending_signals();
     if (cut)
-        static_cast<void>(ftruncate(pending.in_place, 0));
+        cut_to_zero(pending.in_place);
     close(pending.in_place);
     pending.in_place = -1;
     restore_signals(before);

@@ -97,6 +97,11 @@ std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size)
     return in;
 }
 
+void close_input(std::FILE* in)
+{
+    static_cast<void>(std::fclose(in));
+}
+
 bool resolve_links(const std::filesystem::path& file, std::filesystem::path& target)
 {
     namespace fs = std::filesystem;

@@ -28,6 +28,9 @@ void prepare_run();
 // between a check and the open can hang the run or pass as another kind.
 std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size);
 
+// Closes a file that was only read: its close has nothing to lose.
+void close_input(std::FILE* in);
+
 // The file at the end of the symbolic links that `file` may be, in
 // `target`; `file` itself when it is no link.  False for a loop of links.
 bool resolve_links(const std::filesystem::path& file, std::filesystem::path& target);

@@ -18,12 +18,6 @@ int fail_after_dots(const char* message, const std::string& name)
     return fail(message, name);
 }
 
-// Nothing was written to the input, so its close has nothing to lose.
-void close_input(std::FILE* in)
-{
-    static_cast<void>(std::fclose(in));
-}
-
 // Copies exactly `size` bytes from `in` to `out`, a dot for each, and
 // checks that the input ends there.  The names are for the messages.  Kept
 // out of line: inlined into convert, the loop would lose registers to the
@@ -107,7 +101,7 @@ int convert(const fs::path& input, const fs::path& output)
     // shows here first.
     if (!finish_output(out))
         return fail_after_dots(writing_failed, out_name);
-    print(done);
+    print(korrin_done);
     return 0;
 }
 

@@ -11,6 +11,12 @@ namespace korrin {
 // nothing of a broken object left behind.
 int convert(const std::filesystem::path& input, const std::filesystem::path& output);
 
+// Checks that `object` holds one character string and writes its bytes to
+// `output`, or only checks it when `output` is null, reporting the header,
+// the number of characters and the calculator's BYTES figures.  Returns the
+// exit status, as convert does.
+int unwrap(const std::filesystem::path& object, const std::filesystem::path* output);
+
 }  // namespace korrin
 
 #endif  // KORRIN_CLI_RUN_H
