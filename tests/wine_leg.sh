@@ -1,11 +1,12 @@
 #!/bin/sh
-# Runs the program tests against a Windows build of korrin under wine, in a
-# wine prefix of their own that is removed afterwards.
+# Runs the program tests against Windows builds of the programs under wine,
+# in a wine prefix of their own that is removed afterwards.
 #
-#   sh wine_leg.sh PROGRAM_TEST KORRIN_EXE
+#   sh wine_leg.sh PROGRAM_TEST KORRIN_EXE UNKORRIN_EXE
 set -eu
 program_test=$1
-exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+korrin=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+unkorrin=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 
 scratch=$(mktemp -d)
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
@@ -20,4 +21,4 @@ export LC_ALL=C.UTF-8
 mkdir "$WINEPREFIX"
 wineserver -p
 wineboot -i >/dev/null 2>&1
-"$program_test" --windows -- wine "$exe"
+"$program_test" --windows --runner wine -- "$korrin" "$unkorrin"

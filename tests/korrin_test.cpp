@@ -1,290 +1,23 @@
-// Runs the built program from outside, each case in a fresh folder, and
-// checks what a user sees: the transcript, the exit status and both files.
-//
-//   korrin_program_test [gtest flags] [--windows] -- command...
-//
-// The command runs the program: its path, or a runner and the path
-// ("wine korrin.exe").  With --windows the transcript is expected with CR LF
-// line ends, and cases that need what Windows lacks are skipped.
+// korrin from outside: each case a row of a table where it can be, its
+// transcript, exit status and files compared byte for byte.
 
-#include <gtest/gtest.h>
+#include "harness.h"
 
-#include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
+#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
-#include <map>
-#include <string>
-#include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> program;
-bool windows = false;
-
 const std::string banner =
     "Korrin\nVersion 1.0  12-jul-2001\n\n  Usage:  korrin input_file output_file\n\n";
-
-std::string crlf(const std::string& text)
-{
-    std::string converted;
-    for (const char c : text) {
-        if (c == '\n')
-            converted += '\r';
-        converted += c;
-    }
-    return converted;
-}
-
-// Console text as the program under test writes its line ends.
-std::string lines(const std::string& text)
-{
-    return windows ? crlf(text) : text;
-}
-
-std::string slurp(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void put(const fs::path& file, const std::string& bytes)
-{
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    EXPECT_TRUE(out.flush()) << file;
-}
-
-std::string data(const char* name)
-{
-    return slurp(fs::path(KORRIN_TEST_DATA) / name);
-}
-
-// Bytes that repeat no short pattern, so a dropped or doubled byte shows.
-std::string noise(std::size_t size)
-{
-    std::string bytes(size, '\0');
-    std::uint32_t state = 12345;
-    for (char& byte : bytes) {
-        state = state * 1103515245 + 12345;
-        byte = static_cast<char>(state >> 16);
-    }
-    return bytes;
-}
-
-// A file as a case compares it: its permission bits and content, where a
-// symbolic link leads, or its kind.
-std::string describe(const fs::path& file)
-{
-    const fs::file_status status = fs::symlink_status(file);
-    if (fs::is_symlink(status))
-        return "link to " + fs::read_symlink(file).string() + (fs::exists(file) ? "" : ", dangling");
-    if (!fs::is_regular_file(status))
-        return "kind " + std::to_string(static_cast<int>(status.type()));
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o ", static_cast<unsigned>(status.permissions()) & 07777u);
-    const std::string content = slurp(file);
-    // Long content by its size and hash, so that a difference reads easily.
-    if (content.size() > 64)
-        return mode + std::to_string(content.size()) + " bytes, hash " +
-               std::to_string(std::hash<std::string>()(content));
-    return mode + content;
-}
-
-using Snapshot = std::map<std::string, std::string>;
-
-// Every name under `folder`, described, so a case can show that a refused
-// run created, changed or removed nothing.
-Snapshot snapshot(const fs::path& folder)
-{
-    Snapshot files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
-        files[entry.path().lexically_relative(folder).string()] = describe(entry.path());
-    return files;
-}
-
-// Where standard output goes.  A pipe is read until its end, which a Windows
-// program under wine may hold open in its background services: that leg uses
-// a file.
-// `none` starts the program with standard input, output and error closed.
-enum class Console { file, pipe, terminal, closed_pipe, none };
-
-struct Result {
-    int status = -1;
-    std::string transcript;
-    long writes = -1;  // write calls the program made, where Linux counts them
-};
-
-long write_calls(pid_t process)
-{
-    std::ifstream io("/proc/" + std::to_string(process) + "/io");
-    std::string word;
-    long count = -1;
-    while (io >> word)
-        if (word == "syscw:")
-            io >> count;
-    return count;
-}
-
-// Called once the first dot has been read from a pipe, while the program
-// is in the middle of its copy: it cannot finish until the pipe is read.
-using During = std::function<void(pid_t program, const fs::path& folder, Snapshot& expected)>;
-
-struct Options {
-    Console console = Console::file;
-    rlim_t file_size_limit = RLIM_INFINITY;
-    rlim_t memory_limit = RLIM_INFINITY;
-    bool unprivileged = false;  // run as nobody when the tests run as root
-    During during = nullptr;
-    Snapshot* expected = nullptr;  // handed to `during`
-};
-
-constexpr uid_t nobody = 65534;
-
-// Runs the program in `folder` with `args`.  The status is the exit status,
-// or 128 plus the signal that ended the program.
-Result run(const fs::path& folder, const std::vector<std::string>& args, Options options = {})
-{
-    std::vector<std::string> words = program;
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    const fs::path transcript = folder.parent_path() / "transcript";
-    int console = -1;
-    int reader = -1;
-    if (options.console == Console::none) {
-        console = open("/dev/null", O_WRONLY);
-    } else if (options.console == Console::file) {
-        console = open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    } else if (options.console == Console::terminal) {
-        reader = posix_openpt(O_RDWR | O_NOCTTY);
-        if (reader >= 0 && grantpt(reader) == 0 && unlockpt(reader) == 0)
-            console = open(ptsname(reader), O_RDWR | O_NOCTTY);
-    } else {
-        int ends[2];
-        if (pipe(ends) == 0) {
-            reader = ends[0];
-            console = ends[1];
-        }
-        if (options.console == Console::closed_pipe) {
-            close(reader);
-            reader = -1;
-        }
-    }
-    if (console < 0) {
-        ADD_FAILURE() << "cannot set up standard output: " << std::strerror(errno);
-        return {};
-    }
-
-    const pid_t child = fork();
-    if (child == 0) {
-        if (reader >= 0)
-            close(reader);
-        const int nothing = open("/dev/null", O_RDONLY);
-        if (chdir(folder.c_str()) != 0 || dup2(console, 1) < 0 || dup2(nothing, 0) < 0)
-            _exit(126);
-        if (options.console == Console::none)
-            for (int fd = 0; fd <= 2; ++fd)
-                close(fd);
-        if (options.unprivileged && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
-            _exit(126);
-        if (options.file_size_limit != RLIM_INFINITY) {
-            // Past the limit a write fails as on a full disk.  korrin
-            // ignores the signal that comes with it; wine does not.
-            if (windows)
-                signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit = {options.file_size_limit, options.file_size_limit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        const rlimit memory = {options.memory_limit, options.memory_limit};
-        setrlimit(RLIMIT_AS, &memory);
-        // A run that hangs (on a FIFO, say) ends here instead of the suite.
-        alarm(120);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(console);
-
-    Result result;
-    if (reader >= 0) {
-        // A terminal whose last writer has gone reads as an error, not as
-        // an end: either way the transcript is complete.
-        char buffer[4096];
-        ssize_t got;
-        while ((got = read(reader, buffer, sizeof buffer)) > 0) {
-            result.transcript.append(buffer, static_cast<std::size_t>(got));
-            if (options.during && result.transcript.find('.') != std::string::npos) {
-                options.during(child, folder, *options.expected);
-                options.during = nullptr;
-            }
-        }
-        close(reader);
-    }
-    // The finished program stays unreaped a moment, so that its count of
-    // write calls can still be read.
-    siginfo_t finished;
-    if (child > 0 && waitid(P_PID, static_cast<id_t>(child), &finished, WEXITED | WNOWAIT) == 0)
-        result.writes = write_calls(child);
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) {
-        ADD_FAILURE() << "cannot run " << words[0];
-        return result;
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (options.console == Console::file)
-        result.transcript = slurp(transcript);
-    return result;
-}
-
-std::string error(const std::string& text)
-{
-    return "  *** Error: " + text + "\n\n";
-}
-
-class Korrin : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        const std::string pattern = (fs::temp_directory_path() / "korrin-test-XXXXXX").string();
-        std::vector<char> name(pattern.c_str(), pattern.c_str() + pattern.size() + 1);
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        root = name.data();
-        work = root / "work";
-        ASSERT_TRUE(fs::create_directory(work));
-        // Open to a run as nobody: it must be able to make files beside
-        // its output, as a user can in a folder of their own.
-        fs::permissions(root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-        fs::permissions(work, fs::perms::all);
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::permissions(work / "locked", fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(root);
-    }
-
-    fs::path root;
-    fs::path work;
-};
 
 struct Conversion {
     std::vector<std::string> args;
@@ -490,12 +223,7 @@ TEST_P(Fails, LeavesEveryFileAsItWas)
     EXPECT_EQ(result.status, windows ? row.windows_status : row.status);
     const std::string said = lines(banner + (windows && !row.windows_said.empty() ? row.windows_said : row.said));
     const std::string last = lines(row.last);
-    const std::string& got = result.transcript;
-    ASSERT_GE(got.size(), said.size() + last.size()) << got;
-    EXPECT_EQ(got.substr(0, said.size()), said);
-    EXPECT_EQ(got.substr(got.size() - last.size()), last);
-    const std::string between = got.substr(said.size(), got.size() - said.size() - last.size());
-    EXPECT_EQ(between.find_first_not_of('.'), std::string::npos) << "only dots between: " << between;
+    expect_transcript(result.transcript, said, last);
     EXPECT_EQ(snapshot(work), expected);
 }
 
@@ -639,25 +367,3 @@ TEST_F(Korrin, TerminalShowsEachDotAsItsByteIsCopied)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    int next = 1;
-    if (next < argc && std::strcmp(argv[next], "--windows") == 0) {
-        windows = true;
-        ++next;
-    }
-    if (next < argc && std::strcmp(argv[next], "--") == 0)
-        ++next;
-    program.assign(argv + next, argv + argc);
-    if (program.empty()) {
-        std::fprintf(stderr, "usage: %s [gtest flags] [--windows] -- command...\n", argv[0]);
-        return 2;
-    }
-    // Each case runs in a folder of its own, so names of files are made absolute.
-    for (std::string& word : program)
-        if (fs::exists(word))
-            word = fs::absolute(word).string();
-    return RUN_ALL_TESTS();
-}
