@@ -26,7 +26,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // What a signal must undo.  Every change to it is made with the ending
-// signals blocked, so the handler always finds it whole.
+// signals blocked, so the handler always finds it whole, and never while
+// the handler runs: nothing in it needs to be volatile.
 struct Pending {
     pid_t owner = 0;           // a child of the run never removes its parent's file
     int folder = -1;           // the output's folder, which holds the new file
@@ -38,7 +39,9 @@ Pending pending;
 std::string output_name;       // the output's own name in the folder
 const char* program_name = "";
 
-const int ending_signals[] = {SIGHUP, SIGINT, SIGTERM};
+// Every signal whose default action ends the process and that can be
+// caught: a broken pipe and a passed file size limit are ignored instead.
+const int ending_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
 
 sigset_t block_ending_signals()
 {
@@ -56,11 +59,10 @@ void restore_signals(const sigset_t& before)
     sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
-// Cuts a file written in place to zero length.  If even that fails there is
-// nothing left to try; the run has already failed and says so.
 void cut_to_zero(int fd)
 {
     if (ftruncate(fd, 0) != 0) {
+        // Nothing is left to try: the run has already failed and says so.
     }
 }
 
@@ -95,16 +97,29 @@ bool same_file(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Creates a new file beside the output, with the mode a new output gets
-// (0666 less the umask), and records it for removal in the same step.
-// Returns its descriptor, or -1.
-int create_new_file(int folder)
+// Why an output of `status` may not be written, or null.
+const char* refusal(const struct stat& status, std::FILE* in)
+{
+    struct stat other;
+    // Writing the output would destroy the input before a byte of it is read.
+    if (fstat(fileno(in), &other) == 0 && same_file(status, other))
+        return is_input;
+    // The report would run through the object, whatever standard output is:
+    // a file, a pipe reached through /dev/stdout, a terminal.
+    if (fstat(STDOUT_FILENO, &other) == 0 && same_file(status, other))
+        return is_console;
+    return nullptr;
+}
+
+// Creates a new file beside the output with `mode` (less the umask), and
+// records it for removal in the same step.  Returns its descriptor, or -1.
+int create_new_file(int folder, mode_t mode)
 {
     constexpr int attempts = 100;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const std::string file = new_file_name(output_name, program_name).native();
         const sigset_t before = block_ending_signals();
-        const int fd = openat(folder, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd = openat(folder, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         const int error = errno;
         if (fd >= 0) {
             pending.owner = getpid();
@@ -127,16 +142,17 @@ void remove_new_file()
 }
 
 // Gives the new file the old output's owner, group and permission bits, so
-// that replacing the output changes nothing but its content.
-bool keep_owner_and_mode(int fd, const struct stat& old)
+// that replacing the output changes nothing but its content.  Returns 0, or
+// the error that stopped it.
+int keep_owner_and_mode(int fd, const struct stat& old)
 {
     struct stat now;
     if (fstat(fd, &now) != 0)
-        return false;
+        return errno;
     if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0)
-        return false;
+        return errno;
     // After the owner: changing the owner clears the set-user-ID bit.
-    return fchmod(fd, old.st_mode & 07777) == 0;
+    return fchmod(fd, old.st_mode & 07777) == 0 ? 0 : errno;
 }
 
 bool stop_waiting(int fd)
@@ -183,7 +199,7 @@ int open_in_place(int fd, const std::string& name, std::FILE*& out)
     if (stop_waiting(fd)) {
         const sigset_t before = block_ending_signals();
         pending.owner = getpid();
-        pending.in_place = dup(fd);
+        pending.in_place = fcntl(fd, F_DUPFD_CLOEXEC, 0);
         restore_signals(before);
     }
     if (pending.in_place >= 0 && ftruncate(fd, 0) == 0)
@@ -222,16 +238,9 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
 {
     out = nullptr;
     struct stat named;
-    struct stat input;
-    struct stat console;
     const bool exists = stat(output.c_str(), &named) == 0;
-    // Writing the output would destroy the input before a byte of it is read.
-    if (exists && fstat(fileno(in), &input) == 0 && same_file(named, input))
-        return fail(is_input, name);
-    // The report would run through the object, whatever standard output is:
-    // a file, a pipe reached through /dev/stdout, a terminal.
-    if (exists && fstat(STDOUT_FILENO, &console) == 0 && same_file(named, console))
-        return fail(is_console, name);
+    if (const char* const why = exists ? refusal(named, in) : nullptr)
+        return fail(why, name);
     if (exists && !S_ISREG(named.st_mode))
         return open_special(output, name, out);
 
@@ -250,29 +259,43 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
         return fail(opening_failed, name);
 
     // An output the user may not write is refused, exactly as opening it
-    // for writing would refuse it: a rename must not get around that.
+    // for writing would refuse it: a rename must not get around that.  The
+    // checks above are made again on what was opened, in case the name
+    // changed hands meanwhile.
     const int old = openat(folder, output_name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat old_status;
-    if ((old < 0 && errno != ENOENT) || (old >= 0 && (fstat(old, &old_status) != 0 || !S_ISREG(old_status.st_mode)))) {
-        if (old >= 0)
-            close(old);
-        close(folder);
-        return fail(opening_failed, name);
-    }
+    const char* why = old < 0 && errno != ENOENT ? opening_failed : nullptr;
+    if (old >= 0 && (fstat(old, &old_status) != 0 || !S_ISREG(old_status.st_mode)))
+        why = opening_failed;
+    else if (old >= 0)
+        why = refusal(old_status, in);
 
-    // Another name for the same file would keep the old content.
-    int fd = old < 0 || old_status.st_nlink == 1 ? create_new_file(folder) : -1;
-    if (fd >= 0 && old >= 0 && !keep_owner_and_mode(fd, old_status)) {
+    // Another name for the same file would keep the old content.  Until its
+    // owner and mode are set, the new file is the user's alone.
+    const bool replace = !why && (old < 0 || old_status.st_nlink == 1);
+    int fd = replace ? create_new_file(folder, old < 0 ? 0666 : 0600) : -1;
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0 && old >= 0 && (error = keep_owner_and_mode(fd, old_status)) != 0) {
         close(fd);
         remove_new_file();
         fd = -1;
     }
-    if (fd < 0) {
+    // Only a folder that allows no new file, or an owner that cannot be
+    // given, sends the object in place.  Any other failure to make the new
+    // file (no descriptor left, a full disk) refuses the run before the old
+    // output is touched.
+    const bool in_place = !why && old >= 0 && fd < 0 && (!replace || error == EACCES || error == EPERM);
+    if (fd < 0 && !in_place && !why)
+        why = opening_failed;
+    if (why || in_place)
         close(folder);
-        if (old < 0)
-            return fail(opening_failed, name);
-        return open_in_place(old, name, out);
+    if (why) {
+        if (old >= 0)
+            close(old);
+        return fail(why, name);
     }
+    if (in_place)
+        return open_in_place(old, name, out);
     if (old >= 0)
         close(old);
     out = fdopen(fd, "wb");

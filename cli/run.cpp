@@ -5,7 +5,6 @@
 #include "platform.h"
 #include "string_object.h"
 
-
 namespace korrin {
 
 namespace fs = std::filesystem;

@@ -147,9 +147,10 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
         const int nothing = open("/dev/null", O_RDONLY);
         if (chdir(folder.c_str()) != 0 || dup2(console, 1) < 0 || dup2(nothing, 0) < 0)
             _exit(126);
-        if (options.console == Console::none)
-            for (int fd = 0; fd <= 2; ++fd)
-                close(fd);
+        // The program starts with the standard descriptors alone, so that a
+        // limit on descriptors means the same in every case.
+        for (int fd = options.console == Console::none ? 0 : 3; fd < 1024; ++fd)
+            close(fd);
         if (options.unprivileged && geteuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
             _exit(126);
@@ -163,6 +164,9 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
         }
         const rlimit memory = {options.memory_limit, options.memory_limit};
         setrlimit(RLIMIT_AS, &memory);
+        const rlimit descriptors = {options.descriptor_limit, options.descriptor_limit};
+        if (options.descriptor_limit != RLIM_INFINITY)
+            setrlimit(RLIMIT_NOFILE, &descriptors);
         // A run that hangs (on a FIFO, say) ends here instead of the suite.
         alarm(120);
         execvp(argv[0], argv.data());

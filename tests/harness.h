@@ -74,6 +74,7 @@ struct Options {
     During during = nullptr;
     Snapshot* expected = nullptr;  // handed to `during`
     const std::vector<std::string>* program = nullptr;  // the fixture's when null
+    rlim_t descriptor_limit = RLIM_INFINITY;
 };
 
 constexpr uid_t nobody = 65534;

@@ -98,6 +98,7 @@ struct Failure {
     During during = nullptr;
     int status = 1;
     int windows_status = 1;
+    rlim_t descriptor_limit = RLIM_INFINITY;
     bool needs_root = false;  // to make a file of another owner
 };
 
@@ -219,7 +220,8 @@ TEST_P(Fails, LeavesEveryFileAsItWas)
         expected[name] = describe(work / name).substr(0, 5);
 
     const Result result = run(work, row.args,
-                              {row.console, row.file_size_limit, RLIM_INFINITY, row.unprivileged, row.during, &expected});
+                              {row.console, row.file_size_limit, RLIM_INFINITY, row.unprivileged, row.during, &expected,
+                               nullptr, row.descriptor_limit});
     EXPECT_EQ(result.status, windows ? row.windows_status : row.status);
     const std::string said = lines(banner + (windows && !row.windows_said.empty() ? row.windows_said : row.said));
     const std::string last = lines(row.last);
@@ -273,10 +275,21 @@ const Failure failures[] = {
         row.needs_root = true;
         return row;
     }(),
+    // Six descriptors: the standard three, the input, the folder and the
+    // old output, and none left for the new file.  The old output is not
+    // then written in place: only a folder that refuses new files, or an
+    // owner that cannot be kept, sends the object there.
+    [] {
+        Failure row = {"no_descriptor_left_for_the_new_file", {"in", "out"}, error("Problem opening file <out>."), "",
+                       "wine needs more descriptors than the program"};
+        row.descriptor_limit = 6;
+        return row;
+    }(),
     link_turned_during_the_run(),
     interrupted("interrupt_keeps_the_old_output", SIGINT),
     interrupted("termination_keeps_the_old_output", SIGTERM),
     interrupted("hangup_keeps_the_old_output", SIGHUP),
+    interrupted("quit_keeps_the_old_output", SIGQUIT),
     // Reading the start of a process's memory fails: nothing is mapped there.
     {"input_read_fails", {"/proc/self/mem", "new"}, "00005\n50\n0\n0\n",
      "\n" + error("Problem reading file </proc/self/mem>."), "it has no /proc"},
