@@ -15,13 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The prolog and the length field: what a string object holds besides its
-// characters, in bytes, and what BYTES counts in its size beside them.
-constexpr std::size_t prolog_and_length_bytes = string_head_size - header_size;
-
-// L counts the length field's own five nibbles, so no string has less.
-constexpr std::uint32_t shortest_length = 5;
-
 // The header as the transcript shows it, a byte outside printable ASCII as
 // '?': SD cards, emulators and old ROMs write letters of their own there.
 std::string printable(const unsigned char* header)
@@ -43,8 +36,9 @@ int check_object(std::FILE* in, std::uintmax_t size, const std::string& name,
     // itself take as a string: there is nothing to unwrap.
     if (size < header_size)
         return fail(not_object, name);
+    // More or fewer bytes than its size promised: the file changed since.
     const std::size_t got = std::fread(head, 1, string_head_size, in);
-    if (got < (size < string_head_size ? size : string_head_size))
+    if (got != (size < string_head_size ? size : string_head_size))
         return fail(std::ferror(in) ? reading_failed : changed, name);
     if (!is_object_header(std::string_view(reinterpret_cast<const char*>(head), header_size)))
         return fail(not_object, name);
@@ -55,7 +49,7 @@ int check_object(std::FILE* in, std::uintmax_t size, const std::string& name,
     if (object_prolog(field) != string_prolog)
         return fail(not_string, name, object_prolog(field));
     const std::uint32_t length = object_length(field);
-    if (length < shortest_length)
+    if (length < empty_string_length)
         return fail(broken_length, name);
     // Each character is two nibbles after the field's five: an even L
     // would end the string in the middle of a byte.
@@ -115,7 +109,7 @@ int unwrap(const fs::path& object, const fs::path* output)
     std::printf(header_line, printable(head).c_str());
     std::printf(characters_line, characters);
     // The calculator's checksum runs from the prolog to the last character.
-    std::uint16_t crc = crc_update(0, head + header_size, prolog_and_length_bytes);
+    std::uint16_t crc = crc_update(0, head + header_size, prolog_and_length_size);
     status = copy_string(in, out, characters, crc, in_name, out_name);
     close_input(in);
     if (status != 0) {
@@ -125,7 +119,7 @@ int unwrap(const fs::path& object, const fs::path* output)
     }
     if (out && !finish_output(out))
         return fail(writing_failed, out_name);
-    std::printf(bytes_line, static_cast<unsigned>(crc), characters + prolog_and_length_bytes);
+    std::printf(bytes_line, static_cast<unsigned>(crc), characters + prolog_and_length_size);
     // Transfers pad a file to whole blocks; what follows the object is no
     // part of the string.
     if (size - string_head_size > characters)

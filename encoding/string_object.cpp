@@ -28,7 +28,6 @@ constexpr std::string_view hp48_header_start = "HPHP48-";
 // on these calculators.
 constexpr int address_bits = 20;
 constexpr std::uint64_t address_mask = (std::uint64_t{1} << address_bits) - 1;
-constexpr std::size_t prolog_and_length_bytes = string_head_size - header_size;
 
 // Over whole bytes the calculator's nibble-wise CRC, with its factor 0x1081,
 // is the bit-wise CRC with the reflected polynomial below, so the table for
@@ -74,7 +73,7 @@ int digit_value(char digit)
 std::uint64_t prolog_and_length(const unsigned char* field)
 {
     std::uint64_t value = 0;
-    for (std::size_t i = prolog_and_length_bytes; i-- > 0;)
+    for (std::size_t i = prolog_and_length_size; i-- > 0;)
         value = value << bits_per_byte | field[i];
     return value;
 }

@@ -82,10 +82,19 @@ inline constexpr std::uint32_t string_prolog = 0x02A2C;
 std::uint32_t object_prolog(const unsigned char* field);
 std::uint32_t object_length(const unsigned char* field);
 
+// The object length of the empty string: the length field counts its own
+// five nibbles, so no string has less.  Each character adds two, so only an
+// odd length describes a string of whole bytes.
+inline constexpr std::uint32_t empty_string_length = 5;
+
+// What a string object holds besides its characters, in bytes: the prolog
+// and the length field.  The calculator's BYTES counts them in its size.
+inline constexpr std::size_t prolog_and_length_size = string_head_size - header_size;
+
 // The number of characters in a string whose object length is `length`
-// nibbles: (length - 5) / 2.  Only an odd length of at least 5 describes a
-// string of whole bytes; for any other the result means nothing, so the
-// caller refuses such a length first.
+// nibbles: (length - 5) / 2.  Only an odd length of at least
+// empty_string_length describes a string of whole bytes; for any other the
+// result means nothing, so the caller refuses such a length first.
 std::uintmax_t string_size(std::uint32_t length);
 
 // The checksum the calculator's BYTES command shows, continued from `crc`
