@@ -92,6 +92,26 @@ void out_of_memory()
     std::_Exit(1);
 }
 
+// The file at the end of the symbolic links that `file` may be, in
+// `target`; `file` itself when it is no link.  False for a loop of links.
+bool resolve_links(const fs::path& file, fs::path& target)
+{
+    // As many links as Linux follows in one name before it gives up.
+    constexpr int most_links = 40;
+    target = file;
+    for (int links = 0; links <= most_links; ++links) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(target, ec)))
+            return true;
+        const fs::path next = fs::read_symlink(target, ec);
+        if (ec)
+            return false;
+        // A relative link is read from the folder that holds it.
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return false;
+}
+
 bool same_file(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include <fcntl.h>
 #include <io.h>
@@ -16,23 +17,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What the console's control handler must undo.  The handler runs on a
-// thread of its own: it takes the lock and stops the main thread before it
-// looks, and the main thread changes these only while holding the lock, so
-// the handler always finds them whole.
+// What the console's control handler must undo, as handles it can use
+// without allocating: it stops the main thread, which may hold the heap's
+// lock.  The main thread changes these only while holding `lock`, which
+// the handler takes first, so the handler always finds them whole.
 CRITICAL_SECTION lock;
 HANDLE main_thread = nullptr;
-fs::path new_file;                           // the new file, or empty
-fs::path output_file;                        // the name it is to take
+HANDLE new_handle = INVALID_HANDLE_VALUE;  // a second handle on the new file
+HANDLE in_place = INVALID_HANDLE_VALUE;    // a second handle on a file written in place
+fs::path new_file;                         // the new file's name
+fs::path output_file;                      // the name it is to take
 bool output_existed = false;
-DWORD output_attributes = 0;
-HANDLE in_place = INVALID_HANDLE_VALUE;      // a second handle on a file written in place
 const char* program_name = "";
 
+// Marks the new file to go when its last handle closes, and cuts a file
+// written in place to zero length, both through handles of the run's own.
 void undo_pending()
 {
-    if (!new_file.empty())
-        DeleteFileW(new_file.c_str());
+    if (new_handle != INVALID_HANDLE_VALUE) {
+        FILE_DISPOSITION_INFO remove = {TRUE};
+        SetFileInformationByHandle(new_handle, FileDispositionInfo, &remove, sizeof remove);
+    }
     if (in_place != INVALID_HANDLE_VALUE) {
         const LARGE_INTEGER start = {};
         if (SetFilePointerEx(in_place, start, nullptr, FILE_BEGIN))
@@ -46,9 +51,14 @@ BOOL WINAPI end_by_control(DWORD event)
         return FALSE;
     EnterCriticalSection(&lock);
     SuspendThread(main_thread);
+    // The thread stops for certain only once its registers can be read.
+    CONTEXT registers = {};
+    registers.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(main_thread, &registers);
     undo_pending();
     // The exit status the console's own handler gives, without its flush
-    // of the stream buffers: they hold bytes of the broken object.
+    // of the stream buffers: they hold bytes of the broken object.  Ending
+    // the process closes the new file's handles, and so removes it.
     TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
     return TRUE;
 }
@@ -73,6 +83,18 @@ bool identify(HANDLE file, BY_HANDLE_FILE_INFORMATION& info)
            GetFileInformationByHandle(file, &info);
 }
 
+// The name of the file `file` is open on, at the end of any symbolic links,
+// in the long form ("\\?\C:\...") that no path length limits; or empty.
+fs::path final_name(HANDLE file)
+{
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    const DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, flags);
+    std::vector<wchar_t> name(size + 1);
+    if (size == 0 || GetFinalPathNameByHandleW(file, name.data(), size + 1, flags) >= size + 1)
+        return {};
+    return fs::path(name.data());
+}
+
 // A stream over `file`, which it then owns.
 std::FILE* stream_of(HANDLE file)
 {
@@ -87,46 +109,61 @@ std::FILE* stream_of(HANDLE file)
     return stream;
 }
 
+HANDLE second_handle(HANDLE file)
+{
+    HANDLE second = INVALID_HANDLE_VALUE;
+    const HANDLE process = GetCurrentProcess();
+    DuplicateHandle(process, file, process, &second, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    return second;
+}
+
 // Creates a new file beside the output and records it for removal in the
-// same step.  Others may delete it while it is open: the control handler
-// removes it so.
-HANDLE create_new_file(const fs::path& folder)
+// same step.  Returns its handle, or INVALID_HANDLE_VALUE with the error
+// left for GetLastError.
+HANDLE create_new_file()
 {
     constexpr int attempts = 100;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        const fs::path file = folder / new_file_name(output_file.filename(), program_name);
+        const fs::path file = output_file.parent_path() / new_file_name(output_file.filename(), program_name);
         EnterCriticalSection(&lock);
-        const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Shared for deletion, so that the file can be renamed and removed
+        // while a handle of the run's is open on it.
+        const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD error = GetLastError();
-        if (handle != INVALID_HANDLE_VALUE)
+        if (handle != INVALID_HANDLE_VALUE) {
             new_file = file;
+            new_handle = second_handle(handle);
+        }
         LeaveCriticalSection(&lock);
-        if (handle != INVALID_HANDLE_VALUE || error != ERROR_FILE_EXISTS)
+        if (handle != INVALID_HANDLE_VALUE || error != ERROR_FILE_EXISTS) {
+            SetLastError(error);
             return handle;
+        }
     }
     return INVALID_HANDLE_VALUE;
 }
 
-void remove_new_file()
+// Puts the new file in the output's place, or removes it; the caller holds
+// the lock.  An existing output is replaced by the call that keeps its
+// attributes, owner and permissions; where that fails, and for a new
+// output, the new file is renamed into place.
+bool settle_new_file(bool place)
 {
-    EnterCriticalSection(&lock);
-    DeleteFileW(new_file.c_str());
+    if (!place) {
+        FILE_DISPOSITION_INFO remove = {TRUE};
+        SetFileInformationByHandle(new_handle, FileDispositionInfo, &remove, sizeof remove);
+    }
+    CloseHandle(new_handle);
+    new_handle = INVALID_HANDLE_VALUE;
+    const bool placed =
+        place && ((output_existed && ReplaceFileW(output_file.c_str(), new_file.c_str(), nullptr,
+                                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
+                  MoveFileExW(new_file.c_str(), output_file.c_str(), MOVEFILE_REPLACE_EXISTING));
+    if (place && !placed)
+        DeleteFileW(new_file.c_str());
     new_file.clear();
-    LeaveCriticalSection(&lock);
-}
-
-// Puts the whole new file in the output's place in one rename, with the
-// old output's attributes (hidden, system, archive) so that it looks the
-// same in a folder listing.  They say nothing of the content or of who may
-// open it, so a failure to copy them does not stop the replacement.
-bool put_in_place()
-{
-    constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    if (output_existed)
-        SetFileAttributesW(new_file.c_str(), output_attributes & kept);
-    return MoveFileExW(new_file.c_str(), output_file.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return placed;
 }
 
 void release_in_place(bool cut)
@@ -144,13 +181,10 @@ void release_in_place(bool cut)
 // cut it to zero again after its stream is gone.
 int open_in_place(HANDLE old, const std::string& name, std::FILE*& out)
 {
-    HANDLE second = INVALID_HANDLE_VALUE;
-    const HANDLE process = GetCurrentProcess();
-    if (DuplicateHandle(process, old, process, &second, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-        EnterCriticalSection(&lock);
-        in_place = second;
-        LeaveCriticalSection(&lock);
-    }
+    const HANDLE second = second_handle(old);
+    EnterCriticalSection(&lock);
+    in_place = second;
+    LeaveCriticalSection(&lock);
     if (in_place != INVALID_HANDLE_VALUE && SetEndOfFile(old))
         out = stream_of(old);
     else
@@ -169,8 +203,7 @@ void guard_output(const char* program)
 {
     program_name = program;
     InitializeCriticalSection(&lock);
-    const HANDLE process = GetCurrentProcess();
-    DuplicateHandle(process, GetCurrentThread(), process, &main_thread, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    main_thread = second_handle(GetCurrentThread());
     SetConsoleCtrlHandler(end_by_control, TRUE);
     std::set_new_handler(out_of_memory);
 }
@@ -186,6 +219,8 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
     BY_HANDLE_FILE_INFORMATION output_info;
     BY_HANDLE_FILE_INFORMATION other_info;
     const bool identified = identify(named, output_info);
+    // A symbolic link stays, and the file it leads to is replaced.
+    output_file = disk_file ? final_name(named) : output;
     if (exists)
         CloseHandle(named);
     // Writing the output would destroy the input before a byte of it is read.
@@ -200,11 +235,8 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
         out = _wfopen(output.c_str(), L"wb");
         return out ? 0 : fail(opening_failed, name);
     }
-
-    // A symbolic link stays, and the file it leads to is replaced.
-    if (!resolve_links(output, output_file) || !output_file.has_filename())
+    if (output_file.empty() || !output_file.has_filename())
         return fail(opening_failed, name);
-    const fs::path folder = output_file.parent_path();
 
     // An output the user may not write (read-only, say) is refused, exactly
     // as opening it for writing would refuse it: the replacement must not
@@ -220,18 +252,24 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
         return fail(opening_failed, name);
     }
 
-    if (output_existed)
-        output_attributes = old_info.dwFileAttributes;
-    // Another name for the same file would keep the old content.
-    const HANDLE fresh = !output_existed || old_info.nNumberOfLinks == 1 ? create_new_file(folder)
-                                                                         : INVALID_HANDLE_VALUE;
-    if (fresh == INVALID_HANDLE_VALUE)
-        return output_existed ? open_in_place(old, name, out) : fail(opening_failed, name);
+    // Another name for the same file would keep the old content.  Only a
+    // folder that allows no new file sends the object in place otherwise;
+    // any other failure to make one refuses the run before the old output
+    // is touched.
+    const bool replace = !output_existed || old_info.nNumberOfLinks == 1;
+    const HANDLE fresh = replace ? create_new_file() : INVALID_HANDLE_VALUE;
+    if (fresh == INVALID_HANDLE_VALUE) {
+        if (output_existed && (!replace || GetLastError() == ERROR_ACCESS_DENIED))
+            return open_in_place(old, name, out);
+        if (output_existed)
+            CloseHandle(old);
+        return fail(opening_failed, name);
+    }
     if (output_existed)
         CloseHandle(old);
     out = stream_of(fresh);
     if (!out) {
-        remove_new_file();
+        discard_output(nullptr);
         return fail(opening_failed, name);
     }
     return 0;
@@ -246,12 +284,8 @@ bool finish_output(std::FILE* out)
     }
     if (new_file.empty())
         return closed;
-
     EnterCriticalSection(&lock);
-    const bool placed = closed && put_in_place();
-    if (!placed)
-        DeleteFileW(new_file.c_str());
-    new_file.clear();
+    const bool placed = settle_new_file(closed);
     LeaveCriticalSection(&lock);
     return placed;
 }
@@ -264,8 +298,11 @@ void discard_output(std::FILE* out)
         static_cast<void>(std::fclose(out));
     if (in_place != INVALID_HANDLE_VALUE)
         release_in_place(true);
-    if (!new_file.empty())
-        remove_new_file();
+    if (!new_file.empty()) {
+        EnterCriticalSection(&lock);
+        settle_new_file(false);
+        LeaveCriticalSection(&lock);
+    }
 }
 
 }  // namespace korrin

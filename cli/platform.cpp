@@ -102,25 +102,6 @@ void close_input(std::FILE* in)
     static_cast<void>(std::fclose(in));
 }
 
-bool resolve_links(const std::filesystem::path& file, std::filesystem::path& target)
-{
-    namespace fs = std::filesystem;
-    // As many links as Linux follows in one name before it gives up.
-    constexpr int most_links = 40;
-    target = file;
-    for (int links = 0; links <= most_links; ++links) {
-        std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(target, ec)))
-            return true;
-        const fs::path next = fs::read_symlink(target, ec);
-        if (ec)
-            return false;
-        // A relative link is read from the folder that holds it.
-        target = next.is_absolute() ? next : target.parent_path() / next;
-    }
-    return false;
-}
-
 std::filesystem::path new_file_name(const std::filesystem::path& name, const char* program)
 {
     static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";

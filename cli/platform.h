@@ -31,10 +31,6 @@ std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size);
 // Closes a file that was only read: its close has nothing to lose.
 void close_input(std::FILE* in);
 
-// The file at the end of the symbolic links that `file` may be, in
-// `target`; `file` itself when it is no link.  False for a loop of links.
-bool resolve_links(const std::filesystem::path& file, std::filesystem::path& target);
-
 // A name for a new file beside one named `name`: "<name>.<program>-" and
 // six random letters.  A long name is shortened so that the result still
 // fits in a folder (255 characters on the common file systems).

@@ -318,6 +318,21 @@ TEST_F(Korrin, ClosedConsoleDoesNotStopTheConversion)
     }
 }
 
+// Through a symbolic link, the file it leads to is replaced, in its own
+// folder, and the link stays.
+TEST_F(Korrin, ReplacesTheFileALinkLeadsTo)
+{
+    const Conversion expected = converted("abc", "0000b\nb0\n0\n0\n", "\xb0\x00\x00");
+    put(work / "in", expected.input);
+    ASSERT_TRUE(fs::create_directory(work / "folder"));
+    put(work / "folder/target", "old");
+    fs::create_symlink("folder/target", work / "link");
+    EXPECT_EQ(run(work, {"in", "link"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(work / "link")));
+    EXPECT_EQ(slurp(work / "folder/target"), expected.object);
+    EXPECT_EQ(snapshot(work).size(), 4u);
+}
+
 // Two runs into one output at once each write a whole object, and the
 // output ends as the one that finished last, never a mix of both.
 TEST_F(Korrin, TwoRunsIntoOneOutputLeaveOneWholeObject)
