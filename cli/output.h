@@ -16,9 +16,10 @@
 // new file.  When an in-place write of a regular file fails, the file is
 // cut to zero length, so that no broken object is left looking whole.
 //
-// A failure, or a signal that ends the run (SIGINT, SIGTERM, SIGHUP; on
-// Windows the console's Ctrl-C and close events), removes the run's own new
-// file by the name it was created under, and nothing else.
+// A failure, or a signal that ends the run (SIGINT, SIGTERM, SIGHUP and
+// every other that ends a process and can be caught; on Windows the
+// console's Ctrl-C, Ctrl-Break and close events), removes the run's own new
+// file and nothing else.
 
 #ifndef KORRIN_CLI_OUTPUT_H
 #define KORRIN_CLI_OUTPUT_H
