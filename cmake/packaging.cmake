@@ -49,6 +49,13 @@ one; unkorrin takes such a file back to its bytes.]])
   # Debian installs man pages and changelogs compressed; -n keeps the name
   # and time out of the gzip header, so every build writes the same bytes.
   foreach(program IN LISTS KORRIN_PROGRAMS)
+    # A man page names the release in its footer; one left behind would
+    # ship the wrong number.
+    file(STRINGS man/${program}.1 title REGEX "^\\.TH ")
+    if(NOT title MATCHES "\"korrin ${PROJECT_VERSION}\"")
+      message(FATAL_ERROR "man/${program}.1: the .TH line does not name korrin ${PROJECT_VERSION}")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/${program}.1)
     add_custom_command(OUTPUT ${docs}/${program}.1.gz
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/man/${program}.1 ${docs}/${program}.1
       COMMAND ${KORRIN_GZIP} -9nf ${docs}/${program}.1
