@@ -87,6 +87,30 @@ Snapshot snapshot(const fs::path& folder)
     return files;
 }
 
+Snapshot settled_snapshot(const fs::path& folder, const Snapshot& expected)
+{
+    Snapshot files = snapshot(folder);
+    // wine ends a program's Unix process before its server has closed the
+    // program's handles, and a file marked for deletion goes only then: the
+    // program has ended, as Windows defines it, when that is done too.
+    for (int tries = 0; windows && files != expected && tries < 500; ++tries) {
+        usleep(20000);
+        files = snapshot(folder);
+    }
+    return files;
+}
+
+bool open_to_others(const fs::path& folder)
+{
+    for (fs::path step = fs::absolute(folder);; step = step.parent_path()) {
+        struct stat status;
+        if (stat(step.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0)
+            return false;
+        if (step == step.parent_path())
+            return true;
+    }
+}
+
 long write_calls(pid_t process)
 {
     std::ifstream io("/proc/" + std::to_string(process) + "/io");
@@ -107,6 +131,17 @@ const std::vector<std::string>* program = nullptr;
 Result run(const fs::path& folder, const std::vector<std::string>& args, Options options)
 {
     std::vector<std::string> words = options.program ? *options.program : *program;
+    // nobody may not reach the build tree (a clone in /root, say): it runs
+    // a copy of the program beside its work folder instead.
+    if (options.unprivileged && geteuid() == 0 && !windows) {
+        const fs::path copy = folder.parent_path() / "program" / fs::path(words[0]).filename();
+        std::error_code ec;
+        fs::create_directories(copy.parent_path(), ec);
+        fs::copy_file(words[0], copy, fs::copy_options::overwrite_existing, ec);
+        if (ec)
+            ADD_FAILURE() << "cannot copy " << words[0] << ": " << ec.message();
+        words[0] = copy.string();
+    }
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words)

@@ -52,6 +52,16 @@ using Snapshot = std::map<std::string, std::string>;
 // run created, changed or removed nothing.
 Snapshot snapshot(const fs::path& folder);
 
+// The snapshot once the program's files have settled: under wine a file
+// the program removed may stay a moment after its process has ended, so
+// the snapshot is taken again, for a few seconds at most, until it is
+// `expected`.
+Snapshot settled_snapshot(const fs::path& folder, const Snapshot& expected);
+
+// Whether a user other than the owner can reach `folder`: every folder on
+// its way lets others pass.
+bool open_to_others(const fs::path& folder);
+
 // Where standard output goes.  A pipe is read until its end.  `none` starts
 // the program with standard input, output and error closed.
 enum class Console { file, pipe, terminal, closed_pipe, none };
