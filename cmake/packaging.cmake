@@ -6,6 +6,9 @@ set(CPACK_PACKAGE_VENDOR "korrin developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turn any file into an HP49 character-string object file")
 set(CPACK_PACKAGE_CONTACT "korrin developers <korrin@example.org>")
 set(CPACK_STRIP_FILES ON)
+# Read by the scripts cpack runs before it packs (cmake/reproducible.cmake).
+set(CPACK_KORRIN_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_PRE_BUILD_SCRIPTS)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -15,6 +18,16 @@ if(WIN32)
     set(CPACK_SYSTEM_NAME win64)
   endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  if(MINGW)
+    # The linker stamps each .exe with the time it was linked; without the
+    # stamp two builds of one commit make the same programs.
+    foreach(program IN LISTS KORRIN_PROGRAMS)
+      target_link_options(${program} PRIVATE -Wl,--no-insert-timestamp)
+    endforeach()
+  endif()
+  # They are stripped as they are linked (cmake/mingw-common.cmake), and
+  # stripping a Windows program again stamps it with the time of the strip.
+  set(CPACK_STRIP_FILES OFF)
   # Notepad on older Windows shows a text with bare LF line ends as one long
   # line, so the zip's texts are copies with CR LF ones.
   set(text_sources README.md LICENSE)
@@ -35,7 +48,7 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian-modes.cmake)
+  list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian-modes.cmake)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
 korrin wraps any file, byte for byte, in a character-string object in the
 binary object file form of the HP48/49/50 calculators, ready to be sent to
@@ -94,4 +107,5 @@ one; unkorrin takes such a file back to its bytes.]])
   install(FILES ${docs}/changelog.gz ${docs}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
+list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/reproducible.cmake)
 include(CPack)
