@@ -1,12 +1,13 @@
 # What `cpack` makes from a build: a Debian package of the programs, their
-# man pages, the licence and the changelog; or, from a Windows build, a zip
+# man pages and documents; or, from a Windows build, a zip
 # of the programs, the README and the licence.
 set(CPACK_PACKAGE_NAME korrin)
 set(CPACK_PACKAGE_VENDOR "korrin developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turn any file into an HP49 character-string object file")
 set(CPACK_PACKAGE_CONTACT "korrin developers <korrin@example.org>")
 set(CPACK_STRIP_FILES ON)
-# Read by the scripts cpack runs before it packs (cmake/reproducible.cmake).
+# Read by the scripts cpack runs before it packs (cmake/reproducible.cmake
+# and cmake/debian-stage.cmake).
 set(CPACK_KORRIN_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_PRE_BUILD_SCRIPTS)
 
@@ -44,11 +45,16 @@ if(WIN32)
   add_custom_target(korrin_package_texts ALL DEPENDS ${texts})
   install(FILES ${texts} DESTINATION .)
 else()
+  # The documents everyone gets from `cmake --install`. The .deb replaces
+  # two of them with Debian's own forms (see cmake/debian-stage.cmake).
+  install(FILES LICENSE README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian-modes.cmake)
+  # The .deb generator's own default, spelt out for the staging script.
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
 korrin wraps any file, byte for byte, in a character-string object in the
 binary object file form of the HP48/49/50 calculators, ready to be sent to
@@ -104,7 +110,11 @@ one; unkorrin takes such a file back to its bytes.]])
   configure_file(cmake/copyright.in ${docs}/copyright @ONLY)
 
   add_custom_target(korrin_package_docs ALL DEPENDS ${package_docs})
-  install(FILES ${docs}/changelog.gz ${docs}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # Installed by cpack alone: a plain install has CHANGELOG.md and LICENSE.
+  set(CPACK_KORRIN_DEBIAN_DOCS ${docs}/changelog.gz ${docs}/copyright)
+  set(CPACK_KORRIN_DOCDIR ${CMAKE_INSTALL_DOCDIR})
+  set(CPACK_KORRIN_GZIP ${KORRIN_GZIP})
+  list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian-stage.cmake)
 endif()
 
 list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/reproducible.cmake)
