@@ -3,7 +3,7 @@
 # of the programs, the README and the licence.
 set(CPACK_PACKAGE_NAME korrin)
 set(CPACK_PACKAGE_VENDOR "korrin developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turn any file into an HP49 character-string object file")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "wrap any file in a string object for HP49G/49g+/48gII/50g calculators")
 set(CPACK_PACKAGE_CONTACT "korrin developers <korrin@example.org>")
 set(CPACK_STRIP_FILES ON)
 # Read by the scripts cpack runs before it packs (cmake/reproducible.cmake
@@ -56,9 +56,15 @@ else()
   # The .deb generator's own default, spelt out for the staging script.
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
-korrin wraps any file, byte for byte, in a character-string object in the
-binary object file form of the HP48/49/50 calculators, ready to be sent to
-one; unkorrin takes such a file back to its bytes.]])
+korrin wraps a file in a character-string object in the binary object file
+form of the HP49G, 49g+, 48gII and 50g calculators: the header HPHP49-B,
+the string prolog, the length in nibbles, then the file's bytes unchanged,
+or, when asked, a UTF-8 or ASCII text turned into the calculator's own
+characters. Copied to the calculator's SD card, sent by Kermit or XModem,
+or loaded into an emulator, the file arrives as one string, exactly. The
+HP48SX and 48GX cannot load it: they take no HPHP49- object.
+unkorrin takes such an object back to its bytes or text, and shows the
+checksum and size the calculator's BYTES command shows for the string.]])
 
   find_program(KORRIN_GZIP gzip REQUIRED)
   find_program(KORRIN_AWK awk REQUIRED)
