@@ -2,24 +2,27 @@
 //
 // The object goes into a new file that the run makes for itself beside the
 // output, named "<output>.<program>-XXXXXX" and created exclusively, so it
-// can never be a file that was already there.  Only when that file is whole
-// and closed does it take the output's place, in one rename: until then the
-// output is exactly as it was, and afterwards it is the whole new object.
-// Two runs into one output each rename a whole object; the output ends as
-// one of them.  A replaced output keeps its permission bits, and its owner
-// and group.
+// can never be a file that was already there.  Only when that file is whole,
+// closed and on the disk does it take the output's place, in one rename:
+// until then the output is exactly as it was, and afterwards it is the
+// whole new object, with the old file's owner, group, permission bits and
+// extended attributes (its ACL among them).  Two runs into one output each
+// rename a whole object; the output ends as one of them.
 //
 // Some outputs are written in place instead, where a replacement would
-// change more than the content: a device, a FIFO or a terminal; a file with
-// more than one hard link (each name must keep seeing one file); a file
-// whose owner or group could not be kept; a file in a folder that allows no
-// new file.  When an in-place write of a regular file fails, the file is
-// cut to zero length, so that no broken object is left looking whole.
+// change more than the content or cannot be made: a device, a FIFO or a
+// terminal; a file with more than one hard link; a file whose owner, group
+// or attributes a new file cannot be given; a file in a folder that allows
+// no new file, or no rename; a file mounted on its own, or held open by a
+// program that forbids its replacement.  A regular file written in place is
+// locked for the run, so that a second run waits, and is cut only when the
+// first byte is ready; when writing it fails, it is cut to zero length, so
+// that no broken object is left looking whole.
 //
-// A failure, or a signal that ends the run (SIGINT, SIGTERM, SIGHUP and
-// every other that ends a process and can be caught; on Windows the
-// console's Ctrl-C, Ctrl-Break and close events), removes the run's own new
-// file and nothing else.
+// A failure, or a signal that ends the run (every signal that would end
+// the process and can be caught; on Windows the console's Ctrl-C,
+// Ctrl-Break and close events), removes the run's own new file and nothing
+// else.
 
 #ifndef KORRIN_CLI_OUTPUT_H
 #define KORRIN_CLI_OUTPUT_H
@@ -27,12 +30,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace korrin {
 
-// Sets up the removal of a new file when a signal ends the run or memory
+// Sets up the cleanup of the output when a signal ends the run or memory
 // runs out.  `program` names the new files, so a user who finds one after
-// a power loss knows where it came from.
+// a power cut knows where it came from.
 void guard_output(const char* program);
 
 // Checks `output` against the input `in` and standard output, and opens it
@@ -41,10 +45,10 @@ void guard_output(const char* program);
 int open_output(const std::filesystem::path& output, std::FILE* in, const std::string& name,
                 std::FILE*& out);
 
-// Closes `out` and puts the object in the output's place.  Returns false,
-// with the old output left as it was (or, in place, cut to zero length),
-// when a write, the close or the replacement failed.
-bool finish_output(std::FILE* out);
+// Closes `out` and puts the object in the output's place.  Returns why a
+// write, the close or the replacement failed, with the old output left as
+// it was (or, written in place, cut to zero length); or no error.
+std::error_code finish_output(std::FILE* out);
 
 // Gives up on `out` after a failed run: removes the new file, or cuts a
 // regular file written in place to zero length.

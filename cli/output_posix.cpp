@@ -1,17 +1,26 @@
-#include "output.h"
+// The output's primitives on POSIX systems.  Every step after the output's
+// folder is opened works in that folder, by the names the run chose, with
+// the *at calls.
 
-#include "console.h"
+#include "output_system.h"
+
 #include "platform.h"
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
-#include <cstdlib>
-#include <new>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/xattr.h>
+#endif
 
 #ifndef O_PATH
 // Where a folder cannot be opened for its path alone, it is opened for
@@ -25,71 +34,64 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What a signal must undo.  Every change to it is made with the ending
-// signals blocked, so the handler always finds it whole, and never while
-// the handler runs: nothing in it needs to be volatile.
-struct Pending {
-    pid_t owner = 0;           // a child of the run never removes its parent's file
-    int folder = -1;           // the output's folder, which holds the new file
-    char new_name[NAME_MAX + 1] = {};  // the new file's name there, or empty
-    int in_place = -1;         // a regular file written in place, to cut to zero
-};
+const Output* watched = nullptr;
+sigset_t ending;     // every signal whose handler cleans up
+sigset_t before_hold;
 
-Pending pending;
-std::string output_name;       // the output's own name in the folder
-const char* program_name = "";
-
-// Every signal whose default action ends the process and that can be
-// caught: a broken pipe and a passed file size limit are ignored instead.
-const int ending_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
-
-sigset_t block_ending_signals()
+std::error_code last_error()
 {
-    sigset_t ending;
-    sigset_t before;
+    return {errno, std::system_category()};
+}
+
+int fd_of(handle file)
+{
+    return static_cast<int>(file);
+}
+
+// The signals whose default action ends the process and that can be
+// caught.  A broken pipe and a passed file size limit are ignored from the
+// start instead, so that they make a write fail.
+void fill_ending_signals()
+{
+    const int standard[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,
+                            SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGXCPU,   SIGVTALRM, SIGPROF,
+                            SIGSYS,  SIGPIPE, SIGXFSZ,
+#ifdef SIGSTKFLT
+                            SIGSTKFLT,
+#endif
+#ifdef SIGIO
+                            SIGIO,
+#endif
+#ifdef SIGPWR
+                            SIGPWR,
+#endif
+    };
     sigemptyset(&ending);
-    for (const int signal : ending_signals)
+    for (const int signal : standard)
         sigaddset(&ending, signal);
-    sigprocmask(SIG_BLOCK, &ending, &before);
-    return before;
+#ifdef SIGRTMIN
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        sigaddset(&ending, signal);
+#endif
 }
 
-void restore_signals(const sigset_t& before)
-{
-    sigprocmask(SIG_SETMASK, &before, nullptr);
-}
-
-void cut_to_zero(int fd)
-{
-    if (ftruncate(fd, 0) != 0) {
-        // Nothing is left to try: the run has already failed and says so.
-    }
-}
-
-// Only async-signal-safe calls: this runs in the signal handler.
-void undo_pending()
-{
-    if (pending.owner != getpid())
-        return;
-    if (pending.new_name[0] != '\0')
-        static_cast<void>(unlinkat(pending.folder, pending.new_name, 0));
-    if (pending.in_place >= 0)
-        cut_to_zero(pending.in_place);
-}
-
-// The handler was reset to the default on entry, so the signal raised
-// again ends the process by that signal once the handler returns.
+// Runs with every ending signal held, so that a second signal waits until
+// the cleanup is done.  The default action is put back only then, and the
+// signal raised again, still held, ends the process by that signal as the
+// handler returns.
 extern "C" void end_by_signal(int signal)
 {
-    undo_pending();
+    if (watched)
+        undo(*watched);
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigaction(signal, &action, nullptr);
     raise(signal);
 }
 
-void out_of_memory()
+bool same_file(const struct stat& a, const struct stat& b)
 {
-    undo_pending();
-    std::fflush(stdout);
-    std::_Exit(1);
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // The file at the end of the symbolic links that `file` may be, in
@@ -112,256 +114,354 @@ bool resolve_links(const fs::path& file, fs::path& target)
     return false;
 }
 
-bool same_file(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Why an output of `status` may not be written, or null.
-const char* refusal(const struct stat& status, std::FILE* in)
-{
-    struct stat other;
-    // Writing the output would destroy the input before a byte of it is read.
-    if (fstat(fileno(in), &other) == 0 && same_file(status, other))
-        return is_input;
-    // The report would run through the object, whatever standard output is:
-    // a file, a pipe reached through /dev/stdout, a terminal.
-    if (fstat(STDOUT_FILENO, &other) == 0 && same_file(status, other))
-        return is_console;
-    return nullptr;
-}
-
-// Creates a new file beside the output with `mode` (less the umask), and
-// records it for removal in the same step.  Returns its descriptor, or -1.
-int create_new_file(int folder, mode_t mode)
-{
-    constexpr int attempts = 100;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        const std::string file = new_file_name(output_name, program_name).native();
-        const sigset_t before = block_ending_signals();
-        const int fd = openat(folder, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        const int error = errno;
-        if (fd >= 0) {
-            pending.owner = getpid();
-            pending.folder = folder;
-            pending.new_name[file.copy(pending.new_name, sizeof pending.new_name - 1)] = '\0';
-        }
-        restore_signals(before);
-        if (fd >= 0 || error != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-void remove_new_file()
-{
-    const sigset_t before = block_ending_signals();
-    static_cast<void>(unlinkat(pending.folder, pending.new_name, 0));
-    pending.new_name[0] = '\0';
-    restore_signals(before);
-}
-
-// Gives the new file the old output's owner, group and permission bits, so
-// that replacing the output changes nothing but its content.  Returns 0, or
-// the error that stopped it.
-int keep_owner_and_mode(int fd, const struct stat& old)
-{
-    struct stat now;
-    if (fstat(fd, &now) != 0)
-        return errno;
-    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0)
-        return errno;
-    // After the owner: changing the owner clears the set-user-ID bit.
-    return fchmod(fd, old.st_mode & 07777) == 0 ? 0 : errno;
-}
-
 bool stop_waiting(int fd)
 {
     const int flags = fcntl(fd, F_GETFL);
     return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
-// A device, FIFO or terminal has no content to replace: it is written as
-// it is.  A FIFO with no reader is refused rather than waited on.
-int open_special(const fs::path& output, const std::string& name, std::FILE*& out)
+#ifdef __linux__
+// The names of the extended attributes of `fd`, each ended by a zero byte.
+bool attribute_names(int fd, std::vector<char>& names)
 {
-    const int fd = open(output.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat status;
-    // Were it a regular file by now, it was swapped since it was looked at:
-    // writing it in place without cutting it would leave a mix.
-    if (fd >= 0 && fstat(fd, &status) == 0 && !S_ISREG(status.st_mode) && stop_waiting(fd))
-        out = fdopen(fd, "wb");
-    if (!out) {
-        if (fd >= 0)
-            close(fd);
-        return fail(opening_failed, name);
+    for (;;) {
+        const ssize_t size = flistxattr(fd, nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP;
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t got = flistxattr(fd, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<std::size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
     }
-    return 0;
 }
 
-// Forgets the second handle on a file written in place, cutting the file
-// to zero length first when the write failed.
-void release_in_place(bool cut)
+bool listed(const std::vector<char>& names, const char* name)
 {
-    const sigset_t before = block_ending_signals();
-    if (cut)
-        cut_to_zero(pending.in_place);
-    close(pending.in_place);
-    pending.in_place = -1;
-    restore_signals(before);
+    for (std::size_t at = 0; at < names.size(); at += std::char_traits<char>::length(names.data() + at) + 1)
+        if (std::char_traits<char>::compare(names.data() + at, name, std::char_traits<char>::length(name) + 1) == 0)
+            return true;
+    return false;
 }
 
-// Writes an existing regular file in place, cut to zero length first.  A
-// second handle on the same open file stays with the run, so that a failure
-// or a signal can cut it to zero again after its stream is gone.
-int open_in_place(int fd, const std::string& name, std::FILE*& out)
+// Gives `to` exactly the extended attributes of `from`: those it holds
+// and no others, the ACL (system.posix_acl_access) and the default ACL a
+// new file may inherit from its folder among them.
+std::error_code copy_attributes(int from, int to)
 {
-    if (stop_waiting(fd)) {
-        const sigset_t before = block_ending_signals();
-        pending.owner = getpid();
-        pending.in_place = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        restore_signals(before);
+    std::vector<char> names;
+    std::vector<char> present;
+    if (!attribute_names(from, names) || !attribute_names(to, present))
+        return last_error();
+    for (std::size_t at = 0; at < present.size(); at += std::char_traits<char>::length(present.data() + at) + 1)
+        if (!listed(names, present.data() + at) && fremovexattr(to, present.data() + at) != 0)
+            return last_error();
+    std::vector<char> value;
+    for (std::size_t at = 0; at < names.size(); at += std::char_traits<char>::length(names.data() + at) + 1) {
+        const char* const name = names.data() + at;
+        const ssize_t size = fgetxattr(from, name, nullptr, 0);
+        value.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+        const ssize_t got = size < 0 ? -1 : fgetxattr(from, name, value.data(), value.size());
+        if (got < 0 || fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0)
+            return last_error();
     }
-    if (pending.in_place >= 0 && ftruncate(fd, 0) == 0)
-        out = fdopen(fd, "wb");
-    if (!out) {
-        close(fd);
-        if (pending.in_place >= 0)
-            release_in_place(false);
-        return fail(opening_failed, name);
-    }
-    return 0;
+    return {};
 }
+#else
+std::error_code copy_attributes(int, int)
+{
+    return {};
+}
+#endif
 
 }  // namespace
 
-void guard_output(const char* program)
+void guard_signals(Output& pending)
 {
-    program_name = program;
-    for (const int signal : ending_signals) {
+    watched = &pending;
+    fill_ending_signals();
+    for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction action = {};
         // A run started with the signal ignored (nohup, a background job)
         // keeps ignoring it.
-        if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
+        if (!sigismember(&ending, signal) || sigaction(signal, nullptr, &action) != 0 ||
+            action.sa_handler == SIG_IGN)
             continue;
         action.sa_handler = end_by_signal;
-        action.sa_flags = static_cast<int>(SA_RESETHAND);
-        sigemptyset(&action.sa_mask);
-        for (const int other : ending_signals)
-            sigaddset(&action.sa_mask, other);
+        action.sa_flags = 0;
+        action.sa_mask = ending;
         sigaction(signal, &action, nullptr);
     }
-    std::set_new_handler(out_of_memory);
 }
 
-int open_output(const fs::path& output, std::FILE* in, const std::string& name, std::FILE*& out)
+void hold_signals()
 {
-    out = nullptr;
-    struct stat named;
-    const bool exists = stat(output.c_str(), &named) == 0;
-    if (const char* const why = exists ? refusal(named, in) : nullptr)
-        return fail(why, name);
-    if (exists && !S_ISREG(named.st_mode))
-        return open_special(output, name, out);
+    sigprocmask(SIG_BLOCK, &ending, &before_hold);
+}
 
+void release_signals()
+{
+    sigprocmask(SIG_SETMASK, &before_hold, nullptr);
+}
+
+unsigned long this_process()
+{
+    return static_cast<unsigned long>(getpid());
+}
+
+// Only async-signal-safe calls: this runs in the signal handler.
+void undo(const Output& pending)
+{
+    if (pending.owner != this_process())
+        return;
+    if (pending.fresh != no_handle)
+        static_cast<void>(unlinkat(fd_of(pending.folder), pending.fresh_name.c_str(), 0));
+    if (pending.cut && ftruncate(fd_of(pending.old), 0) != 0) {
+        // Nothing is left to try: the run has already failed.
+    }
+}
+
+std::error_code open_existing(const fs::path& output, handle& old)
+{
+    const int flags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const int fd = open(output.c_str(), flags);
+    if (fd < 0)
+        return errno == ENOENT ? std::error_code() : last_error();
+    struct stat first;
+    if (fstat(fd, &first) != 0 || !S_ISREG(first.st_mode)) {
+        old = fd;
+        return {};
+    }
+    // Protection of files in shared folders (protected_regular) applies to
+    // an open that may create the file, as a plain writer's does: open the
+    // same file so once more, and keep that.
+    const int again = open(output.c_str(), flags | O_CREAT, 0666);
+    const std::error_code error = again < 0 ? last_error() : std::error_code();
+    struct stat second;
+    close(fd);
+    if (again >= 0 && (fstat(again, &second) != 0 || !same_file(first, second))) {
+        close(again);
+        return std::make_error_code(std::errc::resource_unavailable_try_again);
+    }
+    old = again;
+    return error;
+}
+
+bool identify(handle file, Identity& identity)
+{
+    struct stat status;
+    if (file == no_handle || fstat(fd_of(file), &status) != 0)
+        return false;
+    identity.device = status.st_dev;
+    identity.file = status.st_ino;
+    identity.links = status.st_nlink;
+    identity.regular = S_ISREG(status.st_mode);
+    identity.terminal = 0;
+    if (isatty(fd_of(file))) {
+        identity.terminal = status.st_rdev;
+#ifdef TIOCGDEV
+        // /dev/tty and /dev/console stand for another terminal: its number.
+        unsigned int device = 0;
+        if (ioctl(fd_of(file), TIOCGDEV, &device) == 0)
+            identity.terminal = device;
+#endif
+    }
+    return true;
+}
+
+bool identify_console(Identity& identity)
+{
+    return identify(STDOUT_FILENO, identity);
+}
+
+handle handle_of(std::FILE* stream)
+{
+    return fileno(stream);
+}
+
+std::error_code find_folder(const fs::path& output, Output& pending)
+{
     // A symbolic link stays, and the file it leads to is replaced: the new
-    // file is made in that file's folder, which is opened once, here, and
-    // every later step works in it by the names the run chose.
+    // file is made in that file's folder.
     fs::path target;
     if (!resolve_links(output, target))
-        return fail(opening_failed, name);
-    const fs::path folder_name = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    output_name = target.filename().native();
-    if (output_name.empty() || output_name == "." || output_name == "..")
-        return fail(opening_failed, name);
-    const int folder = open(folder_name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    pending.folder_name = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    pending.name = target.filename();
+    if (pending.name.empty() || pending.name == "." || pending.name == "..")
+        return std::make_error_code(std::errc::is_a_directory);
+    const int folder = open(pending.folder_name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
-        return fail(opening_failed, name);
+        return last_error();
+    pending.folder = folder;
+    // The name must still lead to the file that was opened: one swapped in
+    // meanwhile is refused rather than replaced.
+    struct stat named;
+    struct stat opened;
+    if (pending.old != no_handle &&
+        (fstatat(folder, pending.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+         fstat(fd_of(pending.old), &opened) != 0 || !same_file(named, opened)))
+        return std::make_error_code(std::errc::resource_unavailable_try_again);
+    return {};
+}
 
-    // An output the user may not write is refused, exactly as opening it
-    // for writing would refuse it: a rename must not get around that.  The
-    // checks above are made again on what was opened, in case the name
-    // changed hands meanwhile.
-    const int old = openat(folder, output_name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat old_status;
-    const char* why = old < 0 && errno != ENOENT ? opening_failed : nullptr;
-    if (old >= 0 && (fstat(old, &old_status) != 0 || !S_ISREG(old_status.st_mode)))
-        why = opening_failed;
-    else if (old >= 0)
-        why = refusal(old_status, in);
+bool can_rename_over(const Output& pending, const Identity& old)
+{
+    struct stat folder;
+    if (fstat(fd_of(pending.folder), &folder) != 0)
+        return false;
+    // A file mounted over another (a bind mount) lies on a device of its
+    // own, and the rename that would replace it fails.
+    if (folder.st_dev != old.device)
+        return false;
+#ifdef FS_IOC_GETFLAGS
+    // An append-only folder takes a new file, but neither renames nor
+    // removes it: one made there would stay for ever.  Reading the flags
+    // needs the folder open for reading; one that cannot be is taken as it
+    // comes.
+    const int listing = openat(fd_of(pending.folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    const bool append_only = listing >= 0 && ioctl(listing, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL);
+    if (listing >= 0)
+        close(listing);
+    if (append_only)
+        return false;
+#endif
+    return true;
+}
 
-    // Another name for the same file would keep the old content.  Until its
-    // owner and mode are set, the new file is the user's alone.
-    const bool replace = !why && (old < 0 || old_status.st_nlink == 1);
-    int fd = replace ? create_new_file(folder, old < 0 ? 0666 : 0600) : -1;
-    int error = fd < 0 ? errno : 0;
-    if (fd >= 0 && old >= 0 && (error = keep_owner_and_mode(fd, old_status)) != 0) {
-        close(fd);
-        remove_new_file();
-        fd = -1;
+std::error_code create_beside(Output& pending, bool keep_private)
+{
+    constexpr int attempts = 100;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const fs::path name = new_file_name(pending.name, pending.program);
+        hold_signals();
+        const int fd = openat(fd_of(pending.folder), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              keep_private ? 0600 : 0666);
+        const int error = errno;
+        if (fd >= 0) {
+            pending.fresh = fd;
+            pending.fresh_name = name;
+        }
+        release_signals();
+        if (fd >= 0)
+            return {};
+        if (error != EEXIST)
+            return {error, std::system_category()};
     }
-    // Only a folder that allows no new file, or an owner that cannot be
-    // given, sends the object in place.  Any other failure to make the new
-    // file (no descriptor left, a full disk) refuses the run before the old
-    // output is touched.
-    const bool in_place = !why && old >= 0 && fd < 0 && (!replace || error == EACCES || error == EPERM);
-    if (fd < 0 && !in_place && !why)
-        why = opening_failed;
-    if (why || in_place)
-        close(folder);
-    if (why) {
-        if (old >= 0)
-            close(old);
-        return fail(why, name);
+    return std::make_error_code(std::errc::file_exists);
+}
+
+bool refuses_replacement(std::error_code error)
+{
+    const int value = error.value();
+    return error.category() == std::system_category() &&
+           (value == EACCES || value == EPERM || value == EBUSY || value == EXDEV || value == ENOTSUP);
+}
+
+std::error_code keep_attributes(const Output& pending)
+{
+    struct stat old;
+    struct stat now;
+    const int fresh = fd_of(pending.fresh);
+    if (fstat(fd_of(pending.old), &old) != 0 || fstat(fresh, &now) != 0)
+        return last_error();
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && fchown(fresh, old.st_uid, old.st_gid) != 0)
+        return last_error();
+    // After the owner: changing the owner clears the set-user-ID bit.  The
+    // attributes come last, as the ACL sets the group's bits itself.
+    if (fchmod(fresh, old.st_mode & 07777) != 0)
+        return last_error();
+    return copy_attributes(fd_of(pending.old), fresh);
+}
+
+std::error_code sync(handle file)
+{
+    return fsync(fd_of(file)) == 0 ? std::error_code() : last_error();
+}
+
+std::error_code put_in_place(Output& pending)
+{
+    hold_signals();
+    const int placed = renameat(fd_of(pending.folder), pending.fresh_name.c_str(), fd_of(pending.folder),
+                                pending.name.c_str());
+    const int error = errno;
+    if (placed == 0) {
+        close(fd_of(pending.fresh));
+        pending.fresh = no_handle;
     }
-    if (in_place)
-        return open_in_place(old, name, out);
-    if (old >= 0)
-        close(old);
-    out = fdopen(fd, "wb");
+    release_signals();
+    return placed == 0 ? std::error_code() : std::error_code(error, std::system_category());
+}
+
+std::error_code copy_into_old(Output& pending)
+{
+    const int from = fd_of(pending.fresh);
+    const int to = fd_of(pending.old);
+    if (lseek(from, 0, SEEK_SET) != 0 || ftruncate(to, 0) != 0 || lseek(to, 0, SEEK_SET) != 0)
+        return last_error();
+    char block[1 << 16];
+    for (;;) {
+        const ssize_t got = read(from, block, sizeof block);
+        if (got == 0)
+            return {};
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return last_error();
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t wrote = write(to, block + done, static_cast<std::size_t>(got - done));
+            if (wrote < 0 && errno != EINTR)
+                return last_error();
+            done += wrote > 0 ? wrote : 0;
+        }
+    }
+}
+
+void remove_fresh(Output& pending)
+{
+    hold_signals();
+    static_cast<void>(unlinkat(fd_of(pending.folder), pending.fresh_name.c_str(), 0));
+    close(fd_of(pending.fresh));
+    pending.fresh = no_handle;
+    release_signals();
+}
+
+std::error_code lock(handle file)
+{
+    while (flock(fd_of(file), LOCK_EX) != 0)
+        if (errno != EINTR)
+            return last_error();
+    return {};
+}
+
+std::error_code cut_to_zero(handle file)
+{
+    return ftruncate(fd_of(file), 0) == 0 ? std::error_code() : last_error();
+}
+
+std::FILE* stream_over(handle file, handle& stream, std::error_code& error)
+{
+    const int fd = fcntl(fd_of(file), F_DUPFD_CLOEXEC, 0);
+    std::FILE* out = fd >= 0 && stop_waiting(fd) ? fdopen(fd, "wb") : nullptr;
     if (!out) {
-        close(fd);
-        discard_output(nullptr);
-        return fail(opening_failed, name);
+        error = last_error();
+        if (fd >= 0)
+            close(fd);
+        return nullptr;
     }
-    return 0;
+    stream = fd;
+    return out;
 }
 
-bool finish_output(std::FILE* out)
+void close_handle(handle& file)
 {
-    const bool closed = std::fclose(out) == 0;
-    if (pending.in_place >= 0) {
-        release_in_place(!closed);
-        return closed;
-    }
-    if (pending.new_name[0] == '\0')
-        return closed;
-
-    const sigset_t before = block_ending_signals();
-    const bool placed =
-        closed && renameat(pending.folder, pending.new_name, pending.folder, output_name.c_str()) == 0;
-    if (!placed)
-        static_cast<void>(unlinkat(pending.folder, pending.new_name, 0));
-    pending.new_name[0] = '\0';
-    restore_signals(before);
-    close(pending.folder);
-    pending.folder = -1;
-    return placed;
-}
-
-void discard_output(std::FILE* out)
-{
-    // The bytes still in the stream's buffer may reach the file as it
-    // closes; the file is cut or removed after that.
-    if (out)
-        static_cast<void>(std::fclose(out));
-    if (pending.in_place >= 0)
-        release_in_place(true);
-    if (pending.new_name[0] != '\0') {
-        remove_new_file();
-        close(pending.folder);
-        pending.folder = -1;
-    }
+    if (file != no_handle)
+        close(fd_of(file));
+    file = no_handle;
 }
 
 }  // namespace korrin
