@@ -1,26 +1,29 @@
 // korrin: turns any file into an HP49 character-string object file.
 
 #include "console.h"
-#include "output.h"
-#include "platform.h"
 #include "run.h"
+#include "start.h"
 
 namespace {
 
-template <typename Char>
-int start(int argc, Char** argv)
+int convert_file(const std::filesystem::path& input, const std::filesystem::path* output, korrin::file_form form)
 {
-    korrin::prepare_run();
-    korrin::guard_output("korrin");
-    korrin::print(korrin::korrin_banner);
-    // Words after output_file are ignored.
-    if (argc < 3) {
-        korrin::print(korrin::missing_arguments);
-        return 1;
-    }
-    return korrin::convert(argv[1], argv[2]);
+    return korrin::convert(input, *output, form);
 }
+
+const korrin::Program korrin_program = {
+    "korrin", korrin::korrin_banner, korrin::korrin_usage, korrin::korrin_drop, convert_file, true,
+};
 
 }  // namespace
 
-#include "entry.h"
+#ifdef _WIN32
+// main would receive the names converted to the ANSI code page, which
+// mangles every character the code page lacks; wmain receives them whole.
+int wmain(int argc, wchar_t** argv)
+#else
+int main(int argc, char** argv)
+#endif
+{
+    return korrin::start(korrin_program, argc, argv);
+}

@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "console.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -65,14 +67,42 @@ void prepare_run()
         std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size)
+bool alone_on_console(unsigned long processes, bool output_is_console)
+{
+    return processes == 1 && output_is_console;
+}
+
+bool started_from_explorer()
+{
+#ifdef _WIN32
+    DWORD processes[2];
+    DWORD mode = 0;
+    return alone_on_console(GetConsoleProcessList(processes, 2),
+                            GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0);
+#else
+    return false;
+#endif
+}
+
+void wait_for_enter()
+{
+    print(press_enter);
+    std::fflush(stdout);
+    int key;
+    while ((key = std::getchar()) != EOF && key != '\n') {
+    }
+}
+
+std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size, std::error_code& error)
 {
 #ifdef _WIN32
     // A narrow name would pass through the ANSI code page and lose what it
     // cannot hold; the wide name reaches the file system as it is.
     std::FILE* in = _wfopen(file.c_str(), L"rb");
-    if (!in)
+    if (!in) {
+        error = stream_error();
         return nullptr;
+    }
     struct _stat64 status;
     if (_fstat64(_fileno(in), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) {
         std::fclose(in);
@@ -81,13 +111,17 @@ std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size)
 #else
     // Without O_NONBLOCK, opening a FIFO would wait for a writer.
     const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        error = stream_error();
         return nullptr;
+    }
     struct stat status;
     std::FILE* in = nullptr;
     if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
         in = fdopen(fd, "rb");
+    else if (S_ISDIR(status.st_mode))
+        error = std::make_error_code(std::errc::is_a_directory);
     if (!in) {
         close(fd);
         return nullptr;
@@ -95,6 +129,46 @@ std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size)
 #endif
     size = static_cast<std::uintmax_t>(status.st_size);
     return in;
+}
+
+std::intmax_t current_size(std::FILE* in)
+{
+#ifdef _WIN32
+    struct _stat64 status;
+    return _fstat64(_fileno(in), &status) == 0 ? status.st_size : -1;
+#else
+    struct stat status;
+    return fstat(fileno(in), &status) == 0 ? status.st_size : -1;
+#endif
+}
+
+std::error_code stream_error()
+{
+    return {errno, std::generic_category()};
+}
+
+std::string reason(std::error_code cause)
+{
+#ifdef _WIN32
+    // The system's message for its own error codes, in the console's code
+    // page like every name; the C library's for errno values.
+    if (cause.category() == std::system_category()) {
+        wchar_t* text = nullptr;
+        const DWORD size = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, static_cast<DWORD>(cause.value()), 0,
+                                          reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        std::wstring words(text ? text : L"", size);
+        LocalFree(text);
+        // Windows ends its messages with a full stop and a line end.
+        while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ' ||
+                                  words.back() == L'.'))
+            words.pop_back();
+        if (!words.empty())
+            return display_name(words);
+    }
+#endif
+    return cause.message();
 }
 
 void close_input(std::FILE* in)

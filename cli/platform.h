@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace korrin {
 
@@ -22,11 +23,37 @@ namespace korrin {
 // reported, instead of ending the process with a partial object.
 void prepare_run();
 
+// Whether the program was started from Explorer (double-clicked, or files
+// dropped onto it) rather than from a console: it is then the only process
+// on a console of its own, and the window closes when it ends.  Never on
+// other systems.
+bool started_from_explorer();
+
+// The decision itself: `processes` on the program's console, of which
+// standard output is the window or not.  A program started from a command
+// prompt shares the console with it; one whose output is redirected is
+// watched by no window.
+bool alone_on_console(unsigned long processes, bool output_is_console);
+
+// Asks for Enter, and waits for it or for the end of standard input.
+void wait_for_enter();
+
 // Opens `file` for reading when it is a regular file, with its size in
-// `size`; otherwise returns null.  The kind and size are taken from the
-// open handle, and the open cannot wait on a FIFO, so no file swapped in
-// between a check and the open can hang the run or pass as another kind.
-std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size);
+// `size`; otherwise returns null, with the reason in `error` where the
+// system gave one.  The kind and size are taken from the open handle, and
+// the open cannot wait on a FIFO, so no file swapped in between a check and
+// the open can hang the run or pass as another kind.
+std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size, std::error_code& error);
+
+// The size of the open file `in` now, to tell whether it changed during
+// the run; or -1.
+std::intmax_t current_size(std::FILE* in);
+
+// Why the last call of the C library's streams failed.
+std::error_code stream_error();
+
+// The system's own words for `cause`, as a user reads them.
+std::string reason(std::error_code cause);
 
 // Closes a file that was only read: its close has nothing to lose.
 void close_input(std::FILE* in);

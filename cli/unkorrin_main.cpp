@@ -2,30 +2,25 @@
 // the calculator's BYTES command shows for the string.
 
 #include "console.h"
-#include "output.h"
-#include "platform.h"
-#include "run.h"
+#include "start.h"
+#include "unwrap.h"
 
 namespace {
 
-template <typename Char>
-int start(int argc, Char** argv)
-{
-    korrin::prepare_run();
-    korrin::guard_output("unkorrin");
-    korrin::print(korrin::unkorrin_banner);
-    if (argc < 2) {
-        korrin::print(korrin::missing_arguments);
-        return 1;
-    }
-    // Words after output_file are ignored; without it the object is only
-    // checked.
-    if (argc < 3)
-        return korrin::unwrap(argv[1], nullptr);
-    const std::filesystem::path output = argv[2];
-    return korrin::unwrap(argv[1], &output);
-}
+// With one file name the object is only checked.
+const korrin::Program unkorrin_program = {
+    "unkorrin", korrin::unkorrin_banner, korrin::unkorrin_usage, korrin::unkorrin_drop, korrin::unwrap, false,
+};
 
 }  // namespace
 
-#include "entry.h"
+#ifdef _WIN32
+// main would receive the names converted to the ANSI code page, which
+// mangles every character the code page lacks; wmain receives them whole.
+int wmain(int argc, wchar_t** argv)
+#else
+int main(int argc, char** argv)
+#endif
+{
+    return korrin::start(unkorrin_program, argc, argv);
+}
