@@ -4,8 +4,10 @@
 #include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,6 +16,8 @@
 #include <iterator>
 
 bool windows = false;
+const std::string korrin_banner = "Korrin\nVersion 1.0  12-jul-2001\n\n  Usage:  korrin input_file output_file\n\n";
+const std::string unkorrin_banner = "Unkorrin\nVersion 1.0\n\n  Usage:  unkorrin object_file [output_file]\n\n";
 std::vector<std::string> korrin_command;
 std::vector<std::string> unkorrin_command;
 
@@ -26,11 +30,6 @@ std::string crlf(const std::string& text)
         converted += c;
     }
     return converted;
-}
-
-std::string lines(const std::string& text)
-{
-    return windows ? crlf(text) : text;
 }
 
 std::string slurp(const fs::path& file)
@@ -51,6 +50,19 @@ std::string data(const char* name)
     return slurp(fs::path(KORRIN_TEST_DATA) / name);
 }
 
+std::string error(const std::string& text)
+{
+    return "  *** Error: " + text + "\n\n";
+}
+
+std::string every_value()
+{
+    std::string bytes;
+    for (int value = 0; value < 256; ++value)
+        bytes += static_cast<char>(value);
+    return bytes;
+}
+
 std::string noise(std::size_t size)
 {
     std::string bytes(size, '\0');
@@ -62,22 +74,57 @@ std::string noise(std::size_t size)
     return bytes;
 }
 
+std::string content(const std::string& bytes);
+
+namespace {
+
+std::string described(unsigned mode, uid_t user, gid_t group, const std::string& attributes,
+                      const std::string& bytes)
+{
+    char head[64];
+    std::snprintf(head, sizeof head, "%04o %u:%u ", mode, static_cast<unsigned>(user), static_cast<unsigned>(group));
+    return head + attributes + content(bytes);
+}
+
+// Every extended attribute, the ACL among them, by name and value.
+std::string attributes(const fs::path& file)
+{
+    char names[4096];
+    const ssize_t size = llistxattr(file.c_str(), names, sizeof names);
+    std::string listed;
+    for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+        char value[4096];
+        const ssize_t got = lgetxattr(file.c_str(), names + at, value, sizeof value);
+        listed += std::string(names + at) + "=" + std::string(value, static_cast<std::size_t>(got > 0 ? got : 0)) + " ";
+    }
+    return listed;
+}
+
+}  // namespace
+
 std::string describe(const fs::path& file)
 {
     const fs::file_status status = fs::symlink_status(file);
+    std::error_code unreachable;
     if (fs::is_symlink(status))
-        return "link to " + fs::read_symlink(file).string() + (fs::exists(file) ? "" : ", dangling");
+        return "link to " + fs::read_symlink(file).string() + (fs::exists(file, unreachable) ? "" : ", dangling");
     if (!fs::is_regular_file(status))
         return "kind " + std::to_string(static_cast<int>(status.type()));
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o ", static_cast<unsigned>(status.permissions()) & 07777u);
-    const std::string content = slurp(file);
-    // Long content by its size and hash, so that a difference reads easily.
-    if (content.size() > 64)
-        return mode + std::to_string(content.size()) + " bytes, hash " +
-               std::to_string(std::hash<std::string>()(content));
-    return mode + content;
+    struct stat owner;
+    lstat(file.c_str(), &owner);
+    return described(static_cast<unsigned>(status.permissions()) & 07777u, owner.st_uid, owner.st_gid,
+                     attributes(file), slurp(file));
 }
+
+std::string content(const std::string& bytes)
+{
+    // Long content by its size and hash, so that a difference reads easily.
+    if (bytes.size() > 64)
+        return "| " + std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
+    return "| " + bytes;
+}
+
+namespace {
 
 Snapshot snapshot(const fs::path& folder)
 {
@@ -87,12 +134,14 @@ Snapshot snapshot(const fs::path& folder)
     return files;
 }
 
+// The snapshot once the program's files have settled: wine ends a
+// program's Unix process before its server has closed the program's
+// handles, and a file marked for deletion goes only then.  So under wine
+// the folder is read again, for a few seconds at most, until it is
+// `expected`.
 Snapshot settled_snapshot(const fs::path& folder, const Snapshot& expected)
 {
     Snapshot files = snapshot(folder);
-    // wine ends a program's Unix process before its server has closed the
-    // program's handles, and a file marked for deletion goes only then: the
-    // program has ended, as Windows defines it, when that is done too.
     for (int tries = 0; windows && files != expected && tries < 500; ++tries) {
         usleep(20000);
         files = snapshot(folder);
@@ -100,6 +149,8 @@ Snapshot settled_snapshot(const fs::path& folder, const Snapshot& expected)
     return files;
 }
 
+// Whether a user other than the owner can reach `folder`: every folder on
+// its way lets others pass.
 bool open_to_others(const fs::path& folder)
 {
     for (fs::path step = fs::absolute(folder);; step = step.parent_path()) {
@@ -122,15 +173,70 @@ long write_calls(pid_t process)
     return count;
 }
 
-namespace {
+// Where standard output goes, and the end the test reads, if any.
+bool open_console(Console console, const fs::path& transcript, int& writer, int& reader)
+{
+    if (console == Console::none) {
+        writer = open("/dev/null", O_WRONLY);
+    } else if (console == Console::file) {
+        writer = open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    } else if (console == Console::terminal) {
+        reader = posix_openpt(O_RDWR | O_NOCTTY);
+        if (reader >= 0 && grantpt(reader) == 0 && unlockpt(reader) == 0)
+            writer = open(ptsname(reader), O_RDWR | O_NOCTTY);
+    } else {
+        int ends[2];
+        if (pipe(ends) == 0) {
+            reader = ends[0];
+            writer = ends[1];
+        }
+        if (console == Console::closed_pipe) {
+            close(reader);
+            reader = -1;
+        }
+    }
+    return writer >= 0;
+}
 
-const std::vector<std::string>* program = nullptr;
+// In the child, before the program starts.
+void become_program(const fs::path& folder, const Options& options, int console, int errors)
+{
+    const int nothing = open("/dev/null", O_RDONLY);
+    if (chdir(folder.c_str()) != 0 || dup2(console, 1) < 0 || dup2(nothing, 0) < 0 || dup2(errors, 2) < 0)
+        _exit(126);
+    // The program starts with the standard descriptors alone, so that a
+    // limit on descriptors means the same in every row.
+    for (int fd = options.console == Console::none ? 0 : 3; fd < 1024; ++fd)
+        close(fd);
+    // A terminal that shows the transcript is the session's own, /dev/tty.
+    if (options.console == Console::terminal && (setsid() < 0 || ioctl(1, TIOCSCTTY, 0) != 0))
+        _exit(126);
+    if (options.unprivileged && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+        _exit(126);
+    if (options.file_size_limit != RLIM_INFINITY) {
+        // Past the limit a write fails as on a full disk.  korrin ignores
+        // the signal that comes with it; wine does not.
+        if (windows)
+            signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit = {options.file_size_limit, options.file_size_limit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    const rlimit memory = {options.memory_limit, options.memory_limit};
+    setrlimit(RLIMIT_AS, &memory);
+    const rlimit descriptors = {options.descriptor_limit, options.descriptor_limit};
+    if (options.descriptor_limit != RLIM_INFINITY)
+        setrlimit(RLIMIT_NOFILE, &descriptors);
+    // A run that hangs (on a FIFO, say) ends here instead of the suite.
+    alarm(120);
+}
 
 }  // namespace
 
-Result run(const fs::path& folder, const std::vector<std::string>& args, Options options)
+Result run(const fs::path& folder, const std::vector<std::string>& args, const Options& options,
+           const During& during, Snapshot* expected)
 {
-    std::vector<std::string> words = options.program ? *options.program : *program;
+    std::vector<std::string> words = *options.program;
     // nobody may not reach the build tree (a clone in /root, say): it runs
     // a copy of the program beside its work folder instead.
     if (options.unprivileged && geteuid() == 0 && !windows) {
@@ -149,29 +255,12 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
     argv.push_back(nullptr);
 
     const fs::path transcript = folder.parent_path() / "transcript";
+    const fs::path errors = folder.parent_path() / "errors";
     int console = -1;
     int reader = -1;
-    if (options.console == Console::none) {
-        console = open("/dev/null", O_WRONLY);
-    } else if (options.console == Console::file) {
-        console = open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    } else if (options.console == Console::terminal) {
-        reader = posix_openpt(O_RDWR | O_NOCTTY);
-        if (reader >= 0 && grantpt(reader) == 0 && unlockpt(reader) == 0)
-            console = open(ptsname(reader), O_RDWR | O_NOCTTY);
-    } else {
-        int ends[2];
-        if (pipe(ends) == 0) {
-            reader = ends[0];
-            console = ends[1];
-        }
-        if (options.console == Console::closed_pipe) {
-            close(reader);
-            reader = -1;
-        }
-    }
-    if (console < 0) {
-        ADD_FAILURE() << "cannot set up standard output: " << std::strerror(errno);
+    const int error_file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!open_console(options.console, transcript, console, reader) || error_file < 0) {
+        ADD_FAILURE() << "cannot set up the console: " << std::strerror(errno);
         return {};
     }
 
@@ -179,37 +268,15 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
     if (child == 0) {
         if (reader >= 0)
             close(reader);
-        const int nothing = open("/dev/null", O_RDONLY);
-        if (chdir(folder.c_str()) != 0 || dup2(console, 1) < 0 || dup2(nothing, 0) < 0)
-            _exit(126);
-        // The program starts with the standard descriptors alone, so that a
-        // limit on descriptors means the same in every case.
-        for (int fd = options.console == Console::none ? 0 : 3; fd < 1024; ++fd)
-            close(fd);
-        if (options.unprivileged && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
-            _exit(126);
-        if (options.file_size_limit != RLIM_INFINITY) {
-            // Past the limit a write fails as on a full disk.  korrin
-            // ignores the signal that comes with it; wine does not.
-            if (windows)
-                signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit = {options.file_size_limit, options.file_size_limit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        const rlimit memory = {options.memory_limit, options.memory_limit};
-        setrlimit(RLIMIT_AS, &memory);
-        const rlimit descriptors = {options.descriptor_limit, options.descriptor_limit};
-        if (options.descriptor_limit != RLIM_INFINITY)
-            setrlimit(RLIMIT_NOFILE, &descriptors);
-        // A run that hangs (on a FIFO, say) ends here instead of the suite.
-        alarm(120);
+        become_program(folder, options, console, error_file);
         execvp(argv[0], argv.data());
         _exit(127);
     }
     close(console);
+    close(error_file);
 
     Result result;
+    bool called = false;
     if (reader >= 0) {
         // A terminal whose last writer has gone reads as an error, not as
         // an end: either way the transcript is complete.
@@ -217,9 +284,9 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
         ssize_t got;
         while ((got = read(reader, buffer, sizeof buffer)) > 0) {
             result.transcript.append(buffer, static_cast<std::size_t>(got));
-            if (options.during && result.transcript.find('.') != std::string::npos) {
-                options.during(child, folder, *options.expected);
-                options.during = nullptr;
+            if (during && !called && result.transcript.find('.') != std::string::npos) {
+                called = true;
+                during(child, folder, *expected);
             }
         }
         close(reader);
@@ -237,26 +304,19 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, Options
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (options.console == Console::file)
         result.transcript = slurp(transcript);
+    result.errors = slurp(errors);
+    if (during && !called)
+        ADD_FAILURE() << "the run ended before it could be changed during its copy";
     return result;
 }
 
-std::string error(const std::string& text)
+void PrintTo(const Row& row, std::ostream* out)
 {
-    return "  *** Error: " + text + "\n\n";
+    *out << row.name;
 }
 
-void expect_transcript(const std::string& got, const std::string& said, const std::string& last)
+void Rows::SetUp()
 {
-    ASSERT_GE(got.size(), said.size() + last.size()) << got;
-    EXPECT_EQ(got.substr(0, said.size()), said);
-    EXPECT_EQ(got.substr(got.size() - last.size()), last);
-    const std::string between = got.substr(said.size(), got.size() - said.size() - last.size());
-    EXPECT_EQ(between.find_first_not_of('.'), std::string::npos) << "only dots between: " << between;
-}
-
-void ProgramTest::SetUp()
-{
-    program = &command;
     const std::string pattern = (fs::temp_directory_path() / "korrin-test-XXXXXX").string();
     std::vector<char> name(pattern.c_str(), pattern.c_str() + pattern.size() + 1);
     ASSERT_NE(mkdtemp(name.data()), nullptr);
@@ -267,18 +327,116 @@ void ProgramTest::SetUp()
     // output, as a user can in a folder of their own.
     fs::permissions(root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     fs::permissions(work, fs::perms::all);
+
+    put(work / "out", "old");
+    put(work / "big", std::string(524286, 'b'));
+    ASSERT_TRUE(fs::create_directory(work / "folder"));
+    fs::create_symlink("in", work / "soft");
+    fs::create_symlink("new", work / "soft_new");
+    fs::create_symlink("out", work / "soft_out");
+    ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
+    put(work / "linked", "old");
+    fs::create_hard_link(work / "linked", work / "linked_twin");
+    put(work / "read_only", "old");
+    fs::permissions(work / "read_only", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    put(work / "shared", "old");
+    fs::permissions(work / "shared", fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+    ASSERT_TRUE(fs::create_directory(work / "locked"));
+    put(work / "locked/obj", "old");
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((work / "locked/obj").c_str(), nobody, nobody), 0);
+    }
+    fs::permissions(work / "locked", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                         fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
 }
 
-void ProgramTest::TearDown()
+void Rows::TearDown()
 {
+    // What some rows mount or lock must be undone before the folder can go.
+    if (geteuid() == 0) {
+        for (const std::string& undo : {"umount " + (work / "mounted").string(), "chattr -a " + (work / "append").string()})
+            if (std::system((undo + " 2>/dev/null").c_str()) != 0) {
+                // Nothing was mounted, or no folder made append-only.
+            }
+    }
     std::error_code ec;
     fs::permissions(work / "locked", fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root);
+    fs::remove_all(root, ec);
+}
+
+void Rows::check(const Row& row)
+{
+    if (windows && row.not_on_windows)
+        GTEST_SKIP() << "not on Windows: " << row.not_on_windows;
+    if (row.can_run && !row.can_run())
+        GTEST_SKIP() << row.skip;
+    if (row.options.unprivileged && geteuid() == 0 && !open_to_others(work))
+        GTEST_SKIP() << "nobody cannot reach " << work << ": give TMPDIR a folder open to all";
+    put(work / "in", row.input);
+    fs::create_hard_link(work / "in", work / "hard");
+    if (row.setup && !row.setup(work))
+        GTEST_SKIP() << row.skip;
+    Snapshot expected = snapshot(work);
+    for (const auto& [name, described] : row.changes) {
+        if (described.empty())
+            expected.erase(name);
+        else
+            expected[name] = described;
+    }
+    for (const auto& [name, bytes] : row.objects) {
+        const auto old = expected.find(name);
+        const std::string kept =
+            old == expected.end() ? "0644 " + std::to_string(geteuid()) + ":" + std::to_string(getegid()) + " "
+                                  : old->second.substr(0, old->second.find("| "));
+        expected[name] = kept + content(bytes);
+    }
+
+    Options options = row.options;
+    if (!options.program)
+        options.program = row.program;
+    const Result result = run(work, row.args, options, row.during, &expected);
+
+    EXPECT_EQ(result.status, windows ? row.windows_status : row.status);
+    EXPECT_EQ(settled_snapshot(work, expected), expected);
+    const std::string prefix = row.program == &korrin_command ? "korrin: " : "unkorrin: ";
+    const std::size_t system_words = row.reason.rfind(": ");
+    if (row.reason.empty())
+        EXPECT_EQ(result.errors, "");
+    else if (windows && system_words != std::string::npos)  // the system's own words differ there
+        EXPECT_EQ(result.errors.substr(0, prefix.size() + system_words), prefix + row.reason.substr(0, system_words));
+    else
+        EXPECT_EQ(result.errors, prefix + row.reason + "\n");
+
+    // Nobody reads a closed console.
+    if (row.options.console == Console::closed_pipe || row.options.console == Console::none)
+        return;
+    const std::string& banner = row.program == &korrin_command ? korrin_banner : unkorrin_banner;
+    std::string said = (row.banner ? banner : "") + (windows && !row.windows_said.empty() ? row.windows_said : row.said);
+    std::string last = row.last;
+    if (windows || row.options.console == Console::terminal) {
+        said = crlf(said);
+        last = crlf(last);
+    }
+    const std::string& got = result.transcript;
+    ASSERT_GE(got.size(), said.size() + last.size()) << got;
+    EXPECT_EQ(got.substr(0, said.size()), said);
+    EXPECT_EQ(got.substr(got.size() - last.size()), last);
+    const std::string between = got.substr(said.size(), got.size() - said.size() - last.size());
+    EXPECT_EQ(between.find_first_not_of('.'), std::string::npos) << "only dots between: " << between;
+    if (row.dots >= 0) {
+        EXPECT_EQ(between.size(), static_cast<std::size_t>(row.dots));
+    }
+    // On a terminal each dot goes out as its byte is copied.
+    if (row.options.console == Console::terminal && result.writes >= 0) {
+        EXPECT_GE(result.writes, row.dots);
+    }
 }
 
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    // New files of the tests' user and of the programs are 0644.
+    umask(022);
     std::vector<std::string> runner;
     int next = 1;
     for (; next < argc && std::strcmp(argv[next], "--") != 0; ++next) {
@@ -291,7 +449,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s [gtest flags] [--windows] [--runner WORD] -- KORRIN UNKORRIN\n", argv[0]);
         return 2;
     }
-    // Each case runs in a folder of its own, so the programs' names are
+    // Each row runs in a folder of its own, so the programs' names are
     // made absolute.
     korrin_command = runner;
     korrin_command.push_back(fs::absolute(argv[next + 1]).string());

@@ -1,11 +1,12 @@
 // The harness of the program tests: it runs a built program from outside,
-// each case in a fresh folder, and reads what a user sees: the transcript,
-// the exit status and the files.
+// each row of a table in a fresh folder of prepared files, and compares what
+// a user sees: the transcript, the reason on standard error, the exit status
+// and every file.
 //
 //   korrin_program_test [gtest flags] [--windows] [--runner WORD] -- KORRIN UNKORRIN
 //
 // KORRIN and UNKORRIN are the programs; a runner goes before each ("wine").
-// With --windows the transcript is expected with CR LF line ends, and cases
+// With --windows the transcript is expected with CR LF line ends, and rows
 // that need what Windows lacks are skipped.
 
 #ifndef KORRIN_TESTS_HARNESS_H
@@ -27,102 +28,105 @@ namespace fs = std::filesystem;
 
 // Whether the programs under test are Windows builds.
 extern bool windows;
+extern std::vector<std::string> korrin_command;
+extern std::vector<std::string> unkorrin_command;
+extern const std::string korrin_banner;
+extern const std::string unkorrin_banner;
+constexpr uid_t nobody = 65534;
 
 std::string crlf(const std::string& text);
-
-// Console text as the program under test writes its line ends.
-std::string lines(const std::string& text);
-
 std::string slurp(const fs::path& file);
 void put(const fs::path& file, const std::string& bytes);
-
-// A stored file of the tests.
 std::string data(const char* name);
+std::string error(const std::string& text);
+std::string every_value();
 
 // Bytes that repeat no short pattern, so a dropped or doubled byte shows.
 std::string noise(std::size_t size);
 
-// A file as a case compares it: its permission bits and content (a long
-// one by its size and hash), where a symbolic link leads, or its kind.
+// A file as a row compares it: its permission bits, owner and extended
+// attributes, then "| " and its content (a long one by its size and hash);
+// where a symbolic link leads; or its kind.
 std::string describe(const fs::path& file);
+std::string content(const std::string& bytes);
 
 using Snapshot = std::map<std::string, std::string>;
 
-// Every name under `folder`, described, so a case can show that a refused
-// run created, changed or removed nothing.
-Snapshot snapshot(const fs::path& folder);
-
-// The snapshot once the program's files have settled: under wine a file
-// the program removed may stay a moment after its process has ended, so
-// the snapshot is taken again, for a few seconds at most, until it is
-// `expected`.
-Snapshot settled_snapshot(const fs::path& folder, const Snapshot& expected);
-
-// Whether a user other than the owner can reach `folder`: every folder on
-// its way lets others pass.
-bool open_to_others(const fs::path& folder);
-
-// Where standard output goes.  A pipe is read until its end.  `none` starts
-// the program with standard input, output and error closed.
+// Where standard output goes.  A pipe is read until its end, a terminal
+// is the program's controlling terminal.  `none` starts the program with
+// standard input, output and error closed.
 enum class Console { file, pipe, terminal, closed_pipe, none };
-
-struct Result {
-    int status = -1;
-    std::string transcript;
-    long writes = -1;  // write calls the program made, where Linux counts them
-};
 
 // Called once the first dot has been read from a pipe, while the program
 // is in the middle of its copy: it cannot finish until the pipe is read.
+// It may change the folder, and says so in `expected`.
 using During = std::function<void(pid_t program, const fs::path& folder, Snapshot& expected)>;
 
 struct Options {
     Console console = Console::file;
-    rlim_t file_size_limit = RLIM_INFINITY;
+    rlim_t file_size_limit = RLIM_INFINITY;  // on every file, the transcript's too
     rlim_t memory_limit = RLIM_INFINITY;
-    bool unprivileged = false;  // run as nobody when the tests run as root
-    During during = nullptr;
-    Snapshot* expected = nullptr;  // handed to `during`
-    const std::vector<std::string>* program = nullptr;  // the fixture's when null
     rlim_t descriptor_limit = RLIM_INFINITY;
+    bool unprivileged = false;  // as nobody, when the tests run as root
+    const std::vector<std::string>* program = nullptr;
 };
 
-constexpr uid_t nobody = 65534;
+struct Result {
+    int status = -1;  // the exit status, or 128 plus the signal that ended it
+    std::string transcript;
+    std::string errors;  // standard error
+    long writes = -1;    // write calls the program made, where Linux counts them
+};
 
-// Runs the program the case's fixture names in `folder` with `args`.  The
-// status is the exit status, or 128 plus the signal that ended the program.
-Result run(const fs::path& folder, const std::vector<std::string>& args, Options options = {});
+Result run(const fs::path& folder, const std::vector<std::string>& args, const Options& options = {},
+           const During& during = nullptr, Snapshot* expected = nullptr);
 
-std::string error(const std::string& text);
+// One run of a program, and all it must leave.  Rows are made by the
+// builders in each table's file, which set what differs from a refusal of
+// "in" and "out" that changes nothing.
+struct Row {
+    const char* name = "";
+    const std::vector<std::string>* program = nullptr;
+    std::vector<std::string> args;
+    std::string input;                 // what "in" holds
+    std::string said;                  // after the banner; for a copy, what comes before the dots
+    std::string last;                  // after the dots
+    long dots = -1;                    // how many, where it is known
+    std::string reason;                // on standard error, after "<program>: "; "" for none
+    Snapshot changes;                  // what the run makes of the prepared files; "" for gone
+    // Files the run writes whole: their new content, all else of them kept
+    // as it was (a new file is the tests' user's, 0644).
+    std::map<std::string, std::string> objects;
+    bool banner = true;                // whether the transcript starts with the banner
+    int status = 1;
+    int windows_status = 1;
+    std::string windows_said;          // when a Windows console shows it otherwise
+    Options options;
+    // More to prepare; false when it cannot be done here, to skip with `skip`.
+    std::function<bool(const fs::path& folder)> setup;
+    During during;
+    const char* not_on_windows = nullptr;  // why the row cannot run there
+    const char* skip = nullptr;        // why the row cannot run here
+    std::function<bool()> can_run;     // checked before anything is prepared
+};
 
-// Checks a transcript that starts with `said` and ends with `last`, with
-// nothing but progress dots between.
-void expect_transcript(const std::string& got, const std::string& said, const std::string& last);
+void PrintTo(const Row& row, std::ostream* out);
 
-// A fresh folder `work` for each case, in a folder `root` of its own, and
-// which program the case runs.
-class ProgramTest : public testing::Test {
+// A fresh folder `work` for each row, in a folder of its own, holding the
+// prepared files: in, out, big (too large for a string), folder, hard
+// (a hard link to in), soft (a symbolic link to in), soft_new (to a file
+// not there), soft_out (to out), fifo, linked and linked_twin (two hard
+// links to one file), read_only, shared (anyone may write it; owned by root
+// when the tests run as root), and locked/obj (a file the run may write in a
+// folder where it may make no new file).
+class Rows : public testing::TestWithParam<Row> {
 protected:
-    explicit ProgramTest(const std::vector<std::string>& command) : command(command) {}
     void SetUp() override;
     void TearDown() override;
+    void check(const Row& row);
 
-    const std::vector<std::string>& command;
     fs::path root;
     fs::path work;
-};
-
-extern std::vector<std::string> korrin_command;
-extern std::vector<std::string> unkorrin_command;
-
-class Korrin : public ProgramTest {
-protected:
-    Korrin() : ProgramTest(korrin_command) {}
-};
-
-class Unkorrin : public ProgramTest {
-protected:
-    Unkorrin() : ProgramTest(unkorrin_command) {}
 };
 
 #endif  // KORRIN_TESTS_HARNESS_H

@@ -1,14 +1,14 @@
-// unkorrin from outside: each case a row of a table, its transcript, exit
-// status and files compared byte for byte.
+// unkorrin from outside, as korrin's rows: each row a run and its folder.
 
 #include "harness.h"
 
-#include <string>
-#include <vector>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
 
 namespace {
-
-const std::string banner = "Unkorrin\nVersion 1.0\n\n  Usage:  unkorrin object_file [output_file]\n\n";
 
 // A string object file with `header` and the characters `text`: the prolog
 // 02A2C and L = 2 * size + 5, each least significant nibble first.
@@ -19,152 +19,164 @@ std::string object(const std::string& header, const std::string& text)
            static_cast<char>(length >> 12 & 0xff) + text;
 }
 
-std::string every_value()
+const std::string abc = object("HPHP49-B", "ABC");
+
+// A refusal of the object file "in" holding `file`.
+Row refused(const char* name, std::string file, std::vector<std::string> args, std::string said,
+            std::string reason = "")
 {
-    std::string bytes;
-    for (int value = 0; value < 256; ++value)
-        bytes += static_cast<char>(value);
-    return bytes;
+    Row row;
+    row.name = name;
+    row.program = &unkorrin_command;
+    row.input = std::move(file);
+    row.args = std::move(args);
+    row.said = std::move(said);
+    row.reason = std::move(reason);
+    return row;
 }
 
-struct Unwrapping {
-    const char* name;
-    std::string object;
-    std::string text;    // the string's bytes
-    std::string report;  // after the banner
-};
+// The object file "in" taken back to `written` in "out" (or only checked,
+// with the same report, when `args` names no output).  The BYTES figures
+// were each confirmed by the BYTES command of an HP49G (ROM 1.19-6) with
+// the object loaded from the file.
+Row unwraps(const char* name, std::string file, std::string report, std::string written,
+            std::vector<std::string> args = {"in", "out"})
+{
+    const bool writes = args.size() > 1 && args.back() == "out";
+    Row row = refused(name, std::move(file), std::move(args), std::move(report) + "Done.\n\n");
+    row.status = row.windows_status = 0;
+    if (writes)
+        row.objects["out"] = std::move(written);
+    return row;
+}
 
-// The BYTES figures were each confirmed by the BYTES command of an HP49G
-// (ROM 1.19-6) with the object loaded from the file.
-const Unwrapping unwrappings[] = {
-    {"empty_string", object("HPHP49-B", ""), "", "Header: HPHP49-B\nCharacters: 0\nBYTES: # C7BFh 5.\n"},
-    {"abc", object("HPHP49-B", "ABC"), "ABC", "Header: HPHP49-B\nCharacters: 3\nBYTES: # 9CD7h 8.\n"},
-    {"every_byte_value", object("HPHP49-B", every_value()), every_value(),
-     "Header: HPHP49-B\nCharacters: 256\nBYTES: # 71DFh 261.\n"},
-    {"hello_sample_as_korrin_writes_it", object("HPHP49-B", data("../../samples/hello.txt")),
-     data("../../samples/hello.txt"), "Header: HPHP49-B\nCharacters: 65\nBYTES: # 34FDh 70.\n"},
-    // The eighth byte is whatever wrote the file; no calculator checks it.
-    {"sd_card_header", object("HPHP49-X", "ABC"), "ABC", "Header: HPHP49-X\nCharacters: 3\nBYTES: # 9CD7h 8.\n"},
-    {"emulator_header", object("HPHP49-W", "ABC"), "ABC", "Header: HPHP49-W\nCharacters: 3\nBYTES: # 9CD7h 8.\n"},
-    {"hp48_header", object("HPHP48-E", "ABC"), "ABC", "Header: HPHP48-E\nCharacters: 3\nBYTES: # 9CD7h 8.\n"},
-    {"unprintable_header_byte", object(std::string("HPHP49-\x01", 8), "ABC"), "ABC",
-     "Header: HPHP49-?\nCharacters: 3\nBYTES: # 9CD7h 8.\n"},
+const std::string abc_report = "Header: HPHP49-B\nCharacters: 3\nBYTES: # 9CD7h 8.\n";
+// « 1 » LF →, as the calculator holds them.
+const std::string program_text = "\xAB 1 \xBB\n\x8D";
+// Its checksum as unkorrin computes it: the form changes only the output.
+const std::string program_report = "Header: HPHP49-B\nCharacters: 7\nBYTES: # ";
+
+const Row rows[] = {
+    unwraps("empty_string", object("HPHP49-B", ""), "Header: HPHP49-B\nCharacters: 0\nBYTES: # C7BFh 5.\n", ""),
+    unwraps("abc", abc, abc_report, "ABC"),
+    unwraps("checking_abc", abc, abc_report, "", {"in"}),
+    unwraps("every_byte_value", object("HPHP49-B", every_value()),
+            "Header: HPHP49-B\nCharacters: 256\nBYTES: # 71DFh 261.\n", every_value()),
+    unwraps("hello_sample_as_korrin_writes_it", object("HPHP49-B", data("../../samples/hello.txt")),
+            "Header: HPHP49-B\nCharacters: 65\nBYTES: # 34FDh 70.\n", data("../../samples/hello.txt")),
+    // The eighth byte is whatever wrote the file (X an SD card, W an
+    // emulator); no calculator checks it.  A byte outside printable ASCII
+    // shows as '?'.
+    unwraps("any_eighth_header_byte", object(std::string("HPHP49-\x01", 8), "ABC"),
+            "Header: HPHP49-?\nCharacters: 3\nBYTES: # 9CD7h 8.\n", "ABC"),
+    unwraps("hp48_header", object("HPHP48-E", "ABC"), "Header: HPHP48-E\nCharacters: 3\nBYTES: # 9CD7h 8.\n", "ABC"),
     // Transfers pad files to whole blocks.
-    {"padding_after_the_object", object("HPHP49-B", "ABC") + std::string(3, '\0'), "ABC",
-     "Header: HPHP49-B\nCharacters: 3\nBYTES: # 9CD7h 8.\n  *** Warning: File <obj> goes on after its object; the "
-     "rest was ignored.\n\n"},
+    unwraps("padding_after_the_object", abc + std::string(3, '\0'),
+            abc_report + "  *** Warning: File <in> goes on after its object; the rest was ignored.\n\n", "ABC"),
+    unwraps("as_text", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n",
+            "\xC2\xAB 1 \xC2\xBB\n\xE2\x86\x92", {"-t", "in", "out"}),
+    unwraps("as_ascii", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "\\<< 1 \\>>\n\\->",
+            {"--ascii", "in", "out"}),
+    unwraps("checking_as_text", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "",
+            {"--text", "in"}),
+    refused("no_arguments", abc, {}, error("Missing arguments.")),
+    refused("too_many_arguments", abc, {"in", "out", "more"}, error("Too many arguments.")),
+    refused("object_missing", abc, {"none", "out"}, error("Problem opening file <none>."),
+            "none: No such file or directory"),
+    refused("object_is_a_directory", abc, {"folder", "out"}, error("Problem opening file <folder>."),
+            "folder: Is a directory"),
+    // Plain data: the calculator itself would take it as a string.
+    refused("shorter_than_a_header", "HPHP49-", {"in", "out"}, error("File <in> is not an HP48 or HP49 object file.")),
+    refused("another_header", object("HPHP50-B", "ABC"), {"in", "out"},
+            error("File <in> is not an HP48 or HP49 object file.")),
+    // Prologs written low nibble first: 02D9D a program, 02A4E a binary
+    // integer, 02C10 none a user meets.
+    refused("a_program", std::string("HPHP49-B\x9d\x2d\x50\x00\x00", 13), {"in", "out"},
+            error("File <in> holds a program, not a character string (prolog 02D9D).")),
+    refused("a_binary_integer", std::string("HPHP49-B\x4e\x2a\x70\x00\x00\x0f", 14), {"in", "out"},
+            error("File <in> holds a binary integer, not a character string (prolog 02A4E).")),
+    refused("an_unknown_object", std::string("HPHP49-B\x10\x2c\x50\x00\x00", 13), {"in", "out"},
+            error("File <in> holds no character string (prolog 02C10).")),
+    refused("length_below_its_own_field", std::string("HPHP49-B,*\x30\x00\x00", 13), {"in", "out"},
+            error("File <in> has a broken length field.")),
+    refused("length_ends_in_half_a_byte", std::string("HPHP49-B,*\x60\x00\x00", 13) + "A", {"in", "out"},
+            error("File <in> holds a string that ends in half a byte.")),
+    refused("header_alone", "HPHP49-B", {"in", "out"}, error("File <in> ends before its string does.")),
+    refused("string_cut_short", abc.substr(0, abc.size() - 1), {"in"}, error("File <in> ends before its string does.")),
+    refused("output_is_the_object", abc, {"in", "in"}, error("Output file <in> is the input file.")),
+    [] {
+        Row row = refused("output_is_standard_output", abc, {"in", "../transcript"},
+                          error("Output file <../transcript> is standard output."));
+        row.not_on_windows = "wine cannot identify the file it hands a program as standard output";
+        return row;
+    }(),
+    refused("output_folder_missing", abc, {"in", "none/out"}, error("Problem opening file <none/out>."),
+            "none/out: No such file or directory"),
+    // Writes fail in the middle of the copy; the old output is kept.
+    [] {
+        Row row = refused("output_reaches_the_file_size_limit", object("HPHP49-B", std::string(100000, 'x')),
+                          {"in", "out"}, "Header: HPHP49-B\nCharacters: 100000\n" + error("Problem writing file <out>."),
+                          "out: File too large");
+        row.options = {Console::pipe, 16384};
+        return row;
+    }(),
 };
 
-class Unwraps : public Unkorrin, public testing::WithParamInterface<Unwrapping> {};
+class Unkorrin : public Rows {};
 
-// The string's bytes reach the output unchanged, replacing an old output;
-// checking only reports the same and writes nothing.
-TEST_P(Unwraps, WritesTheStringAndItsBytesFigures)
+TEST_P(Unkorrin, LeavesEveryFileAsItShould)
 {
-    const Unwrapping& row = GetParam();
-    put(work / "obj", row.object);
-    put(work / "out", "old");
-    const std::string transcript = lines(banner + row.report + "Done.\n\n");
-
-    const Result checked = run(work, {"obj"});
-    EXPECT_EQ(checked.status, 0);
-    EXPECT_EQ(checked.transcript, transcript);
-    EXPECT_EQ(slurp(work / "out"), "old");
-
-    const Result written = run(work, {"obj", "out", "more", "words"});
-    EXPECT_EQ(written.status, 0);
-    EXPECT_EQ(written.transcript, transcript);
-    EXPECT_EQ(slurp(work / "out"), row.text);
-    EXPECT_EQ(snapshot(work).size(), 2u);
+    check(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Unkorrin, Unwraps, testing::ValuesIn(unwrappings),
-                         [](const testing::TestParamInfo<Unwrapping>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Unkorrin, Unkorrin, testing::ValuesIn(rows),
+                         [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 // What korrin writes, unkorrin reads back byte for byte, up to the largest
-// string the format holds.
-TEST_F(Unkorrin, ReadsBackWhatKorrinWrote)
+// string; and every byte value goes through either text form and back.
+class Trips : public Rows {};
+
+TEST_F(Trips, ThereAndBackAgain)
 {
-    for (const std::string& input : {every_value(), noise(524285)}) {
+    const Options korrin = {Console::file, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY, false, &korrin_command};
+    const Options unkorrin = {Console::file, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY, false, &unkorrin_command};
+    for (const std::string& input : {noise(524285), every_value()}) {
         put(work / "in", input);
-        EXPECT_EQ(run(work, {"in", "obj"}, {Console::file, RLIM_INFINITY, RLIM_INFINITY, false, nullptr, nullptr,
-                                            &korrin_command})
-                      .status,
-                  0);
-        EXPECT_EQ(run(work, {"obj", "back"}).status, 0);
+        EXPECT_EQ(run(work, {"in", "obj"}, korrin).status, 0);
+        EXPECT_EQ(run(work, {"obj", "back"}, unkorrin).status, 0);
         EXPECT_TRUE(slurp(work / "back") == input) << input.size() << " bytes";
+    }
+    for (const char* form : {"--text", "--ascii"}) {
+        EXPECT_EQ(run(work, {form, "obj", "text"}, unkorrin).status, 0);
+        EXPECT_EQ(run(work, {form, "text", "again"}, korrin).status, 0);
+        EXPECT_TRUE(slurp(work / "again") == slurp(work / "obj")) << form;
     }
 }
 
-struct Refusal {
-    const char* name;
-    std::string object;
-    std::vector<std::string> args;
-    std::string said;  // after the banner
-    const char* not_on_windows = nullptr;
-    rlim_t file_size_limit = RLIM_INFINITY;
-};
-
-void PrintTo(const Refusal& row, std::ostream* out)
+// An object that grows while it is read is not the one checked.  The run
+// writes into a FIFO, and waits on it while the object grows.
+TEST_F(Trips, ObjectThatGrowsDuringTheRunIsRefused)
 {
-    *out << row.name;
-}
-
-class Refuses : public Unkorrin, public testing::WithParamInterface<Refusal> {};
-
-// A refused or failed run leaves the folder as it was: the old output whole
-// and no new file.
-TEST_P(Refuses, LeavesEveryFileAsItWas)
-{
-    const Refusal& row = GetParam();
-    if (windows && row.not_on_windows)
-        GTEST_SKIP() << "not on Windows: " << row.not_on_windows;
-    put(work / "obj", row.object);
-    put(work / "out", "old");
-    ASSERT_TRUE(fs::create_directory(work / "folder"));
-    const Snapshot before = snapshot(work);
-    const bool limited = row.file_size_limit != RLIM_INFINITY;
-    const Result result = run(work, row.args, {limited ? Console::pipe : Console::file, row.file_size_limit});
+    if (windows)
+        GTEST_SKIP() << "not on Windows: it has no FIFOs";
+    put(work / "in", object("HPHP49-B", noise(300000)));
+    const int reader = open((work / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::thread grow([&] {
+        usleep(200000);
+        std::ofstream(work / "in", std::ios::binary | std::ios::app) << "more";
+        fcntl(reader, F_SETFL, 0);
+        char block[4096];
+        while (read(reader, block, sizeof block) > 0) {
+        }
+    });
+    const Result result =
+        run(work, {"in", "fifo"}, {Console::file, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY, false, &unkorrin_command});
+    grow.join();
+    close(reader);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.transcript, lines(banner + row.said));
-    EXPECT_EQ(settled_snapshot(work, before), before);
+    EXPECT_EQ(result.transcript, unkorrin_banner + "Header: HPHP49-B\nCharacters: 300000\n" +
+                                     error("File <in> changed while it was read."));
 }
-
-const std::string abc = object("HPHP49-B", "ABC");
-
-const Refusal refusals[] = {
-    {"no_arguments", abc, {}, error("Missing arguments.")},
-    {"object_missing", abc, {"none", "out"}, error("Problem opening file <none>.")},
-    {"object_is_a_directory", abc, {"folder", "out"}, error("Problem opening file <folder>.")},
-    // Plain data: the calculator itself would take it as a string.
-    {"shorter_than_a_header", "HPHP49-", {"obj", "out"}, error("File <obj> is not an HP48 or HP49 object file.")},
-    {"another_header", object("HPHP50-B", "ABC"), {"obj", "out"},
-     error("File <obj> is not an HP48 or HP49 object file.")},
-    // Prologs written low nibble first: 02D9D a program, 02A4E a hex string.
-    {"a_program", std::string("HPHP49-B\x9d\x2d\x50\x00\x00", 13), {"obj", "out"},
-     error("File <obj> holds no character string (prolog 02D9D).")},
-    {"a_hex_string", std::string("HPHP49-B\x4e\x2a\x70\x00\x00\x0f", 14), {"obj", "out"},
-     error("File <obj> holds no character string (prolog 02A4E).")},
-    {"length_below_its_own_field", std::string("HPHP49-B,*\x30\x00\x00", 13), {"obj", "out"},
-     error("File <obj> has a broken length field.")},
-    {"length_ends_in_half_a_byte", std::string("HPHP49-B,*\x60\x00\x00", 13) + "A", {"obj", "out"},
-     error("File <obj> holds a string that ends in half a byte.")},
-    {"header_alone", "HPHP49-B", {"obj", "out"}, error("File <obj> ends before its string does.")},
-    {"string_cut_short", abc.substr(0, abc.size() - 1), {"obj", "out"},
-     error("File <obj> ends before its string does.")},
-    {"checking_a_string_cut_short", abc.substr(0, abc.size() - 1), {"obj"},
-     error("File <obj> ends before its string does.")},
-    {"output_is_the_object", abc, {"obj", "obj"}, error("Output file <obj> is the input file.")},
-    {"output_is_standard_output", abc, {"obj", "../transcript"},
-     error("Output file <../transcript> is standard output."),
-     "wine cannot identify the file it hands a program as standard output"},
-    {"output_folder_missing", abc, {"obj", "none/out"}, error("Problem opening file <none/out>.")},
-    // Writes fail in the middle of the copy; the old output is kept.
-    {"output_reaches_the_file_size_limit", object("HPHP49-B", std::string(100000, 'x')), {"obj", "out"},
-     "Header: HPHP49-B\nCharacters: 100000\n" + error("Problem writing file <out>."), nullptr, 16384},
-};
-
-INSTANTIATE_TEST_SUITE_P(Unkorrin, Refuses, testing::ValuesIn(refusals),
-                         [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
 
 }  // namespace
