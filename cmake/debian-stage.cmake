@@ -11,6 +11,26 @@ file(COPY ${CPACK_KORRIN_DEBIAN_DOCS} DESTINATION "${doc}"
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 execute_process(COMMAND "${CPACK_KORRIN_GZIP}" -9nf "${doc}/README.md" COMMAND_ERROR_IS_FATAL ANY)
 
+# Lintian wants each entry of the changelog dated later than the one before
+# it, but CHANGELOG.md dates a release by its day, and two releases can
+# share one. Then the override says so, with the reason; otherwise there is
+# none, since an override that is not needed is itself reported.
+file(STRINGS "${CPACK_KORRIN_SOURCE_DIR}/CHANGELOG.md" releases REGEX "^## ")
+list(TRANSFORM releases REPLACE "^## [^ ]+ \\((.*)\\)$" "\\1")
+list(LENGTH releases count)
+if(count GREATER 1)
+  list(GET releases 0 newest)
+  list(GET releases 1 previous)
+  if(newest STREQUAL previous)
+    set(overrides "${stage}${CPACK_PACKAGING_INSTALL_PREFIX}/share/lintian/overrides")
+    file(WRITE "${overrides}/korrin"
+      "# The last two releases were made on one day, ${newest}, and the changelog\n"
+      "# dates releases by the day.\n"
+      "korrin: latest-changelog-entry-without-new-date\n")
+    file(CHMOD "${overrides}/korrin" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  endif()
+endif()
+
 # The install makes its folders with the builder's umask, and Debian wants
 # every folder in a package readable by all (0755).
 file(GLOB_RECURSE entries LIST_DIRECTORIES true "${stage}/*")
