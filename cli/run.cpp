@@ -65,9 +65,8 @@ enum class text_end { whole, refused, unreadable, changed, stopped };
 template <typename Take>
 text_end read_text_blocks(std::FILE* in, std::uintmax_t size, file_form form, text_fault& fault, Take take)
 {
-    unsigned char block[1 << 14];
-    // Each input byte gives at most max_read_bytes characters.
-    unsigned char text[sizeof block * max_read_bytes];
+    unsigned char block[1 << 16];
+    unsigned char text[sizeof block + max_held_bytes];
     text_reader reader = start_text(form == file_form::ascii ? text_form::ascii : text_form::utf8);
     fault = {};
     std::uintmax_t read = 0;
@@ -75,11 +74,7 @@ text_end read_text_blocks(std::FILE* in, std::uintmax_t size, file_form form, te
     do {
         got = std::fread(block, 1, sizeof block, in);
         read += got;
-        std::size_t made = 0;
-        for (std::size_t i = 0; i < got && fault.kind == text_fault_kind::none; ++i)
-            made += read_text(reader, block[i], text + made, fault);
-        if (got == 0)
-            made = end_text(reader, text, fault);
+        const std::size_t made = got != 0 ? read_text(reader, block, got, text, fault) : end_text(reader, text, fault);
         if (fault.kind != text_fault_kind::none)
             return text_end::refused;
         if (!take(text, made))
