@@ -1,8 +1,12 @@
 #!/bin/sh
 # Benchmark of korrin and unkorrin on the largest string an HP49 object can
-# hold, and on a small one, where a run is mostly the start of the process.
+# hold, on a small one, where a run is mostly the start of the process, and
+# of korrin --text on the largest text.
 # Usage: sh run.sh PATH_TO_KORRIN PATH_TO_UNKORRIN
-# It prints figures, one "name: value" per line, and judges none of them.
+# It prints figures, one "name: value" per line; each figure that has a
+# target (the README's Performance table) is printed with it. The exit
+# status is 0 when every target is met, and 1, after a list of the misses,
+# when any is missed or could not be measured.
 set -eu
 
 if [ $# -ne 2 ]; then
@@ -14,7 +18,7 @@ unkorrin=$2
 size=524285     # L = 2 * 524285 + 5 = FFFFF hex fills the length field
 small=2048
 medium=131072   # more than any buffer of either program
-pairs=11        # korrin/cp pairs and memory readings; odd, so a median is one of them
+pairs=11        # alternated pairs and memory readings; odd, so a median is one of them
 runs=5          # runs per timed sample
 
 dir=$(mktemp -d)
@@ -24,12 +28,21 @@ head -c $size /dev/urandom > "$dir/in"
 head -c $small /dev/urandom > "$dir/small"
 head -c $medium /dev/urandom > "$dir/medium"
 : > "$dir/empty"
+# The largest text: lines of ASCII letters, digits, + and /, which --text
+# turns into a string as long as the file.
+head -c 400000 /dev/urandom | base64 -w 76 | head -c $size > "$dir/text"
 # A run that fails would measure nothing; these also warm the file cache.
-for f in in small medium empty; do
+for f in in small medium empty text; do
     "$korrin" "$dir/$f" "$dir/$f.hp" > "$dir/dots" || { echo "korrin failed" >&2; exit 1; }
     "$unkorrin" "$dir/$f.hp" "$dir/back" > "$dir/report" || { echo "unkorrin failed" >&2; exit 1; }
 done
 cp "$dir/in.hp" "$dir/out"
+# --text is judged apart: a build without it still gives the other figures.
+if "$korrin" --text "$dir/text" "$dir/text.t.hp" > "$dir/dots" 2>&1 && cmp -s "$dir/text.hp" "$dir/text.t.hp"; then
+    text=yes
+else
+    text=no
+fi
 
 have() { command -v "$1" > /dev/null 2>&1; }
 now() { date +%s%N; }   # nanoseconds (GNU date)
@@ -37,6 +50,23 @@ if now | grep -q '^[0-9][0-9]*$'; then precise=yes; else precise=no; fi
 median() {              # of the numbers on standard input, one a line
     sort -n | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2)
         print (NR % 2) ? v[m] : (v[m] + v[m + 1]) / 2 }'
+}
+
+# The judged figures. judge NAME VALUE LIMIT prints the figure with its
+# target, at most LIMIT, and records a miss; unmeasured NAME WHY records a
+# figure that could not be taken, which is no more a success than a miss.
+: > "$dir/missed"
+judge() {
+    if awk -v v="$2" -v l="$3" 'BEGIN { exit !(v + 0 <= l + 0) }'; then
+        echo "$1: $2 (target: at most $3)"
+    else
+        echo "$1: $2 (target: at most $3) MISSED"
+        echo "$1: $2, target at most $3" >> "$dir/missed"
+    fi
+}
+unmeasured() {
+    echo "$1: not measured ($2)"
+    echo "$1: not measured ($2)" >> "$dir/missed"
 }
 
 # 1. Instructions of whole runs, start-up and exit included: korrin's per
@@ -49,57 +79,80 @@ instructions() {        # PROGRAM FROM TO: the total callgrind counts
 }
 if have valgrind; then
     total=$(instructions "$korrin" "$dir/in" "$dir/out")
-    awk -v t="$total" -v n=$size 'BEGIN {
-        printf "korrin instructions, largest input: %d\nkorrin instructions per byte: %.2f\n", t, t / n }'
+    echo "korrin instructions, largest input: $total"
+    judge "korrin instructions per byte" "$(awk -v t="$total" -v n=$size 'BEGIN { printf "%.2f", t / n }')" 25
     echo "korrin instructions, $small bytes: $(instructions "$korrin" "$dir/small" "$dir/out")"
     echo "unkorrin instructions, $small bytes: $(instructions "$unkorrin" "$dir/small.hp" "$dir/back")"
 else
-    echo "instructions: skipped (valgrind not found)"
+    unmeasured "korrin instructions per byte" "valgrind not found"
 fi
 
-# 2. Each program against cp on the same file, both whole processes writing
+# 2. Wall time of one run against another's, both whole processes writing
 # new files, alternated so that both see the same state of the machine.
 # Each sample is a batch of runs less the cost of reading the clock around
-# it.  Usage: against_cp NAME PROGRAM FILE; prints the mean wall times and
-# the median ratio of the pairs.
-against_cp() {
-    name=$1 program=$2 file=$3
+# it.  Usage: against NAME FIRST SECOND LIMIT, where FIRST and SECOND are
+# commands that take the file to write; prints the mean wall times and
+# judges the median ratio of the pairs, FIRST's time to SECOND's.
+against() {
+    name=$1 first=$2 second=$3 limit=$4
     i=0
     while [ $i -lt $pairs ]; do
         mkdir "$dir/new"
         t0=$(now)
-        r=0; while [ $r -lt $runs ]; do
-            "$program" "$file" "$dir/new/out$r" > "$dir/new/report$r"; r=$((r + 1)); done
+        r=0; while [ $r -lt $runs ]; do $first "$dir/new/first$r"; r=$((r + 1)); done
         t1=$(now)
-        r=0; while [ $r -lt $runs ]; do cp "$file" "$dir/new/copy$r"; r=$((r + 1)); done
+        r=0; while [ $r -lt $runs ]; do $second "$dir/new/second$r"; r=$((r + 1)); done
         t2=$(now)
         echo $((t1 - t0 - clock)) $((t2 - t1 - clock))
         rm -rf "$dir/new"
         i=$((i + 1))
     done > "$dir/times"
-    awk -v r=$runs -v n="$name" '{ k += $1; p += $2 } END {
-        printf "%s wall time (mean): %.2f ms, cp: %.2f ms\n", n, k / NR / r / 1e6, p / NR / r / 1e6 }' "$dir/times"
-    ratio=$(awk '{ printf "%.4f\n", $1 / $2 }' "$dir/times" | median)
-    echo "$name time ratio to cp (median of $pairs pairs): $ratio"
+    awk -v r=$runs -v n="$name" '{ a += $1; b += $2 } END {
+        printf "%s wall time (mean): %.2f ms against %.2f ms\n", n, a / NR / r / 1e6, b / NR / r / 1e6 }' "$dir/times"
+    judge "$name, time ratio (median of $pairs pairs)" \
+        "$(awk '{ printf "%.4f\n", $1 / $2 }' "$dir/times" | median)" "$limit"
 }
+# The commands compared, each writing the file it is given; a program's
+# report goes beside that file.
+korrin_largest() { "$korrin" "$dir/in" "$1" > "$1.report"; }
+unkorrin_largest() { "$unkorrin" "$dir/in.hp" "$1" > "$1.report"; }
+korrin_small() { "$korrin" "$dir/small" "$1" > "$1.report"; }
+unkorrin_small() { "$unkorrin" "$dir/small.hp" "$1" > "$1.report"; }
+korrin_text() { "$korrin" --text "$dir/text" "$1" > "$1.report"; }
+korrin_bytes() { "$korrin" "$dir/text" "$1" > "$1.report"; }
+cp_largest() { cp "$dir/in" "$1"; }
+cp_largest_object() { cp "$dir/in.hp" "$1"; }
+cp_small() { cp "$dir/small" "$1"; }
+cp_small_object() { cp "$dir/small.hp" "$1"; }
 if [ $precise = yes ]; then
     i=0
     while [ $i -lt $pairs ]; do t0=$(now); t1=$(now); echo $((t1 - t0)); i=$((i + 1)); done > "$dir/clock"
     clock=$(median < "$dir/clock")
     awk -v c="$clock" 'BEGIN { printf "clock reading cost: %.2f ms\n", c / 1e6 }'
-    against_cp "korrin, largest input" "$korrin" "$dir/in"
-    against_cp "unkorrin, largest object" "$unkorrin" "$dir/in.hp"
-    against_cp "korrin, $small bytes" "$korrin" "$dir/small"
-    against_cp "unkorrin, $small bytes" "$unkorrin" "$dir/small.hp"
+    against "korrin against cp, largest input" korrin_largest cp_largest 2.0
+    against "unkorrin against cp, largest object" unkorrin_largest cp_largest_object 1.3
+    against "korrin against cp, $small bytes" korrin_small cp_small 1.0
+    against "unkorrin against cp, $small bytes" unkorrin_small cp_small_object 1.0
+    if [ $text = yes ]; then
+        against "korrin --text against korrin, largest text" korrin_text korrin_bytes 1.5
+    else
+        unmeasured "korrin --text against korrin, largest text" \
+            "korrin --text failed, or made another object of an ASCII text"
+    fi
 else
-    echo "time ratios to cp: skipped (date cannot print nanoseconds)"
+    for figure in "korrin against cp, largest input" "unkorrin against cp, largest object" \
+        "korrin against cp, $small bytes" "unkorrin against cp, $small bytes" \
+        "korrin --text against korrin, largest text"; do
+        unmeasured "$figure" "date cannot print nanoseconds"
+    done
 fi
 
 # 3. Peak memory: both copies go through fixed buffers, so it should not
 # grow with the string.  Between an empty string and one larger than every
-# buffer it grows by the buffers alone; past that, not at all.  Address-space randomisation shifts a single reading
-# by tens of KiB from run to run; with it turned off (setarch -R) readings
-# repeat exactly.  Medians of several readings are compared either way.
+# buffer it grows by the buffers alone; past that, not at all, which is the
+# target.  Address-space randomisation shifts a single reading by tens of
+# KiB from run to run; with it turned off (setarch -R) readings repeat
+# exactly.  Medians of several readings are compared either way.
 if /usr/bin/time -v true > /dev/null 2>&1; then
     fixed=
     if setarch "$(uname -m)" -R true > /dev/null 2>&1; then fixed="setarch $(uname -m) -R"; fi
@@ -116,10 +169,11 @@ if /usr/bin/time -v true > /dev/null 2>&1; then
         if [ $program = korrin ]; then suffix=; else suffix=.hp; fi
         empty=$(rss empty$suffix); some=$(rss medium$suffix); most=$(rss in$suffix)
         echo "$program peak RSS, empty / $medium bytes / largest string (medians of $pairs):" \
-            "$empty / $some / $most KiB; largest less $medium bytes: $((most - some)) KiB"
+            "$empty / $some / $most KiB"
+        judge "$program peak RSS, largest string less $medium bytes, KiB" $((most - some)) 0
     done
 else
-    echo "peak RSS: skipped (/usr/bin/time -v not available)"
+    unmeasured "peak RSS" "/usr/bin/time -v not available"
 fi
 
 # 4. On a terminal standard output is unbuffered, so each dot is a write of
@@ -136,3 +190,10 @@ if have script && [ $precise = yes ]; then
 else
     echo "wall time on a terminal: skipped (script or a nanosecond date not found)"
 fi
+
+if [ -s "$dir/missed" ]; then
+    echo "targets missed:"
+    cat "$dir/missed"
+    exit 1
+fi
+echo "every target met"
