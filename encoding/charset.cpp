@@ -1,0 +1,600 @@
+#include "charset.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+
+namespace korrin {
+
+namespace {
+
+constexpr std::size_t byte_values = 256;
+
+// ASCII gives the calculator its first 127 characters; from 127 on they are
+// the calculator's own, and from 128 on each has a trigraph.
+constexpr unsigned char first_own_byte = 127;
+constexpr unsigned first_non_ascii = 0x80;
+
+constexpr unsigned char line_feed = '\n';
+constexpr unsigned char carriage_return = '\r';
+constexpr unsigned char backslash = '\\';
+constexpr unsigned char letter_x = 'x';
+
+// The x with a bar is the one character that takes two code points: an x,
+// then the combining macron that puts the bar over it.
+constexpr unsigned char x_bar = 129;
+constexpr std::uint32_t combining_macron = 0x0304;
+
+constexpr std::uint32_t byte_order_mark = 0xFEFF;
+
+// A row of the character set from byte 127 on: the code point UTF-8 text
+// writes, another it reads as the same character or none, and the
+// trigraph.  The row for x_bar holds its second code point.
+struct own_character {
+    std::uint32_t unicode;
+    std::uint32_t also_read;
+    std::string_view trigraph;
+};
+
+// The also_read of a character that is read from its own code point only.
+constexpr std::uint32_t none = 0;
+
+// From the glyphs the HP49G's ROM draws for each code, matched to the
+// Unicode character they look like; the trigraphs are those an HP48 writes
+// in its translated transfers.
+constexpr own_character own_characters[] = {
+    {0x2592, 0x007F, ""},                   // 127
+    {0x2221, 0x2220, "\\<)"},               // 128
+    {combining_macron, none, "\\x-"},       // 129
+    {0x2207, none, "\\.V"},                 // 130
+    {0x221A, none, "\\v/"},                 // 131
+    {0x222B, none, "\\.S"},                 // 132
+    {0x03A3, 0x2211, "\\GS"},               // 133
+    {0x25B6, none, "\\|>"},                 // 134
+    {0x03C0, none, "\\pi"},                 // 135
+    {0x2202, none, "\\.d"},                 // 136
+    {0x2264, none, "\\<="},                 // 137
+    {0x2265, none, "\\>="},                 // 138
+    {0x2260, none, "\\=/"},                 // 139
+    {0x03B1, none, "\\Ga"},                 // 140
+    {0x2192, none, "\\->"},                 // 141
+    {0x2190, none, "\\<-"},                 // 142
+    {0x2193, none, "\\|v"},                 // 143
+    {0x2191, none, "\\|^"},                 // 144
+    {0x03B3, none, "\\Gg"},                 // 145
+    {0x03B4, none, "\\Gd"},                 // 146
+    {0x03B5, none, "\\Ge"},                 // 147
+    {0x03B7, none, "\\Gn"},                 // 148
+    {0x03B8, none, "\\Gh"},                 // 149
+    {0x03BB, none, "\\Gl"},                 // 150
+    {0x03C1, none, "\\Gr"},                 // 151
+    {0x03C3, none, "\\Gs"},                 // 152
+    {0x03C4, none, "\\Gt"},                 // 153
+    {0x03C9, none, "\\Gw"},                 // 154
+    {0x0394, 0x2206, "\\GD"},               // 155
+    {0x03A0, 0x220F, "\\PI"},               // 156
+    {0x03A9, none, "\\GW"},                 // 157
+    {0x25A0, 0x25AA, "\\[]"},               // 158
+    {0x221E, none, "\\oo"},                 // 159
+    {0x20AC, none, "\\160"},                // 160
+    {0x00A1, none, "\\161"},                // 161
+    {0x00A2, none, "\\162"},                // 162
+    {0x00A3, none, "\\163"},                // 163
+    {0x00A4, none, "\\164"},                // 164
+    {0x00A5, none, "\\165"},                // 165
+    {0x00A6, none, "\\166"},                // 166
+    {0x00A7, none, "\\167"},                // 167
+    {0x00A8, none, "\\168"},                // 168
+    {0x00A9, none, "\\169"},                // 169
+    {0x00AA, none, "\\170"},                // 170
+    {0x00AB, none, "\\<<"},                 // 171
+    {0x00AC, none, "\\172"},                // 172
+    {0x00AD, none, "\\173"},                // 173
+    {0x00AE, none, "\\174"},                // 174
+    {0x00AF, none, "\\175"},                // 175
+    {0x00B0, none, "\\^o"},                 // 176
+    {0x00B1, none, "\\177"},                // 177
+    {0x00B2, none, "\\178"},                // 178
+    {0x00B3, none, "\\179"},                // 179
+    {0x00B4, none, "\\180"},                // 180
+    {0x00B5, none, "\\Gm"},                 // 181
+    {0x00B6, none, "\\182"},                // 182
+    {0x00B7, none, "\\183"},                // 183
+    {0x00B8, none, "\\184"},                // 184
+    {0x00B9, none, "\\185"},                // 185
+    {0x00BA, none, "\\186"},                // 186
+    {0x00BB, none, "\\>>"},                 // 187
+    {0x00BC, none, "\\188"},                // 188
+    {0x00BD, none, "\\189"},                // 189
+    {0x00BE, none, "\\190"},                // 190
+    {0x00BF, none, "\\191"},                // 191
+    {0x00C0, none, "\\192"},                // 192
+    {0x00C1, none, "\\193"},                // 193
+    {0x00C2, none, "\\194"},                // 194
+    {0x00C3, none, "\\195"},                // 195
+    {0x00C4, none, "\\196"},                // 196
+    {0x00C5, none, "\\197"},                // 197
+    {0x00C6, none, "\\198"},                // 198
+    {0x00C7, none, "\\199"},                // 199
+    {0x00C8, none, "\\200"},                // 200
+    {0x00C9, none, "\\201"},                // 201
+    {0x00CA, none, "\\202"},                // 202
+    {0x00CB, none, "\\203"},                // 203
+    {0x00CC, none, "\\204"},                // 204
+    {0x00CD, none, "\\205"},                // 205
+    {0x00CE, none, "\\206"},                // 206
+    {0x00CF, none, "\\207"},                // 207
+    {0x00D0, none, "\\208"},                // 208
+    {0x00D1, none, "\\209"},                // 209
+    {0x00D2, none, "\\210"},                // 210
+    {0x00D3, none, "\\211"},                // 211
+    {0x00D4, none, "\\212"},                // 212
+    {0x00D5, none, "\\213"},                // 213
+    {0x00D6, none, "\\214"},                // 214
+    {0x00D7, none, "\\.x"},                 // 215
+    {0x00D8, none, "\\O/"},                 // 216
+    {0x00D9, none, "\\217"},                // 217
+    {0x00DA, none, "\\218"},                // 218
+    {0x00DB, none, "\\219"},                // 219
+    {0x00DC, none, "\\220"},                // 220
+    {0x00DD, none, "\\221"},                // 221
+    {0x00DE, none, "\\222"},                // 222
+    {0x03B2, 0x00DF, "\\Gb"},               // 223
+    {0x00E0, none, "\\224"},                // 224
+    {0x00E1, none, "\\225"},                // 225
+    {0x00E2, none, "\\226"},                // 226
+    {0x00E3, none, "\\227"},                // 227
+    {0x00E4, none, "\\228"},                // 228
+    {0x00E5, none, "\\229"},                // 229
+    {0x00E6, none, "\\230"},                // 230
+    {0x00E7, none, "\\231"},                // 231
+    {0x00E8, none, "\\232"},                // 232
+    {0x00E9, none, "\\233"},                // 233
+    {0x00EA, none, "\\234"},                // 234
+    {0x00EB, none, "\\235"},                // 235
+    {0x00EC, none, "\\236"},                // 236
+    {0x00ED, none, "\\237"},                // 237
+    {0x00EE, none, "\\238"},                // 238
+    {0x00EF, none, "\\239"},                // 239
+    {0x00F0, none, "\\240"},                // 240
+    {0x00F1, none, "\\241"},                // 241
+    {0x00F2, none, "\\242"},                // 242
+    {0x00F3, none, "\\243"},                // 243
+    {0x00F4, none, "\\244"},                // 244
+    {0x00F5, none, "\\245"},                // 245
+    {0x00F6, none, "\\246"},                // 246
+    {0x00F7, none, "\\:-"},                 // 247
+    {0x00F8, none, "\\248"},                // 248
+    {0x00F9, none, "\\249"},                // 249
+    {0x00FA, none, "\\250"},                // 250
+    {0x00FB, none, "\\251"},                // 251
+    {0x00FC, none, "\\252"},                // 252
+    {0x00FD, none, "\\253"},                // 253
+    {0x00FE, none, "\\254"},                // 254
+    {0x00FF, none, "\\255"},                // 255
+};
+
+static_assert(first_own_byte + std::size(own_characters) == byte_values,
+              "the table runs from the first own byte to the last byte");
+
+// UTF-8 writes a code point in one byte below 80 hex, else in a lead byte
+// that gives the length and the high bits, followed by continuation bytes of
+// six bits each.  `smallest` is the first code point that needs the length:
+// a longer form of a smaller one is not UTF-8, so that each code point has
+// one form only.
+struct utf8_form {
+    unsigned char lead_mask;
+    unsigned char lead_tag;
+    unsigned char size;
+    std::uint32_t smallest;
+};
+
+constexpr utf8_form utf8_forms[] = {
+    {0xE0, 0xC0, 2, 0x80},
+    {0xF0, 0xE0, 3, 0x800},
+    {0xF8, 0xF0, 4, 0x10000},
+};
+
+constexpr unsigned char continuation_mask = 0xC0;
+constexpr unsigned char continuation_tag = 0x80;
+constexpr unsigned continuation_bits = 6;
+constexpr std::uint32_t continuation_value_mask = (1u << continuation_bits) - 1;
+constexpr std::size_t max_utf8_size = 4;
+
+// The code points UTF-8 may not carry: the halves of UTF-16's surrogate
+// pairs, and anything past the last code point.
+constexpr std::uint32_t first_surrogate = 0xD800;
+constexpr std::uint32_t last_surrogate = 0xDFFF;
+constexpr std::uint32_t last_code_point = 0x10FFFF;
+
+// The UTF-8 text of each byte, made once from the table.
+struct utf8_text {
+    char bytes[max_utf8_size];
+    std::size_t size;
+};
+
+constexpr std::size_t append_utf8(utf8_text& text, std::uint32_t code_point)
+{
+    if (code_point < first_non_ascii) {
+        text.bytes[text.size++] = static_cast<char>(code_point);
+        return text.size;
+    }
+    const utf8_form* shortest = utf8_forms;
+    for (const utf8_form& form : utf8_forms)
+        if (code_point >= form.smallest)
+            shortest = &form;
+    unsigned shift = continuation_bits * (shortest->size - 1u);
+    text.bytes[text.size++] = static_cast<char>(shortest->lead_tag | code_point >> shift);
+    while (shift != 0) {
+        shift -= continuation_bits;
+        text.bytes[text.size++] = static_cast<char>(continuation_tag | (code_point >> shift & continuation_value_mask));
+    }
+    return text.size;
+}
+
+constexpr std::array<utf8_text, byte_values> utf8_texts = [] {
+    std::array<utf8_text, byte_values> texts{};
+    for (std::size_t byte = 0; byte < byte_values; ++byte) {
+        utf8_text& text = texts[byte];
+        if (byte < first_own_byte) {
+            append_utf8(text, static_cast<std::uint32_t>(byte));
+            continue;
+        }
+        if (byte == x_bar)
+            append_utf8(text, letter_x);
+        append_utf8(text, own_characters[byte - first_own_byte].unicode);
+    }
+    return texts;
+}();
+
+// Reading UTF-8 text takes each code point of the table back to its byte,
+// through this list of them in code point order.  The macron alone is not
+// in it: it means x_bar only after an x.
+struct reading {
+    std::uint32_t code_point;
+    unsigned char byte;
+};
+
+constexpr std::size_t reading_count = [] {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < std::size(own_characters); ++i) {
+        if (first_own_byte + i != x_bar)
+            ++count;
+        if (own_characters[i].also_read != none)
+            ++count;
+    }
+    return count;
+}();
+
+constexpr std::array<reading, reading_count> readings = [] {
+    std::array<reading, reading_count> list{};
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < std::size(own_characters); ++i) {
+        const auto byte = static_cast<unsigned char>(first_own_byte + i);
+        if (byte != x_bar)
+            list[size++] = {own_characters[i].unicode, byte};
+        if (own_characters[i].also_read != none)
+            list[size++] = {own_characters[i].also_read, byte};
+    }
+    for (std::size_t i = 1; i < size; ++i)
+        for (std::size_t j = i; j > 0 && list[j].code_point < list[j - 1].code_point; --j) {
+            const reading before = list[j - 1];
+            list[j - 1] = list[j];
+            list[j] = before;
+        }
+    return list;
+}();
+
+constexpr bool each_code_point_once = [] {
+    for (std::size_t i = 1; i < reading_count; ++i)
+        if (readings[i].code_point == readings[i - 1].code_point || readings[i].code_point < first_non_ascii)
+            return false;
+    return true;
+}();
+static_assert(each_code_point_once, "a code point reads as one byte only, and ASCII reads as itself");
+
+// What a reader holds back, as bits of text_reader::held.
+constexpr unsigned char holds_start = 1;     // a byte-order mark may come
+constexpr unsigned char holds_cr = 2;        // a CR that may start CR LF
+constexpr unsigned char holds_x = 4;         // an x that may take a macron
+constexpr unsigned char holds_sequence = 8;  // a UTF-8 or backslash sequence
+
+// Any byte from 128 on may also be written as a backslash and the byte in
+// three decimal digits.
+constexpr std::size_t decimal_digits = 3;
+constexpr std::size_t decimal_sequence_size = 1 + decimal_digits;
+constexpr unsigned decimal_base = 10;
+
+std::size_t refuse(const text_reader& reader, text_fault_kind kind, std::uint32_t code_point, text_fault& fault)
+{
+    fault = {kind, code_point, reader.line, reader.column + 1};
+    return 0;
+}
+
+void count(text_reader& reader, std::uint32_t character)
+{
+    if (character == line_feed) {
+        ++reader.line;
+        reader.column = 0;
+    } else {
+        ++reader.column;
+    }
+}
+
+// Writes the CR or x held back, now that the next character shows they
+// stand alone.
+std::size_t release(text_reader& reader, unsigned char* out)
+{
+    std::size_t size = 0;
+    if (reader.held & holds_cr)
+        out[size++] = carriage_return;
+    if (reader.held & holds_x)
+        out[size++] = letter_x;
+    reader.held &= static_cast<unsigned char>(~(holds_cr | holds_x));
+    return size;
+}
+
+// Writes a calculator byte, after whatever was held back, and holds back a
+// CR or an x until the character after it is known.
+std::size_t pass_on(text_reader& reader, unsigned char byte, unsigned char* out)
+{
+    // A CR LF pair is one line break, which the calculator writes as LF.
+    if (byte == line_feed)
+        reader.held &= static_cast<unsigned char>(~holds_cr);
+    std::size_t size = release(reader, out);
+    if (byte == carriage_return)
+        reader.held |= holds_cr;
+    else if (byte == letter_x && reader.form == text_form::utf8)
+        reader.held |= holds_x;
+    else
+        out[size++] = byte;
+    return size;
+}
+
+// One complete code point of UTF-8 text.
+std::size_t read_code_point(text_reader& reader, std::uint32_t code_point, unsigned char* out, text_fault& fault)
+{
+    if (reader.held & holds_start) {
+        reader.held &= static_cast<unsigned char>(~holds_start);
+        if (code_point == byte_order_mark)
+            return 0;
+    }
+    if (reader.held & holds_x && code_point == combining_macron) {
+        reader.held &= static_cast<unsigned char>(~holds_x);
+        count(reader, code_point);
+        return pass_on(reader, x_bar, out);
+    }
+    unsigned char byte = 0;
+    if (code_point < first_non_ascii) {
+        byte = static_cast<unsigned char>(code_point);
+    } else {
+        const auto found = std::lower_bound(readings.begin(), readings.end(), code_point,
+                                            [](const reading& r, std::uint32_t c) { return r.code_point < c; });
+        if (found == readings.end() || found->code_point != code_point)
+            return refuse(reader, text_fault_kind::no_character, code_point, fault);
+        byte = found->byte;
+    }
+    count(reader, code_point);
+    return pass_on(reader, byte, out);
+}
+
+std::size_t read_utf8(text_reader& reader, unsigned char byte, unsigned char* out, text_fault& fault)
+{
+    if (reader.held & holds_sequence) {
+        if ((byte & continuation_mask) != continuation_tag)
+            return refuse(reader, text_fault_kind::not_text, 0, fault);
+        reader.code_point = reader.code_point << continuation_bits | (byte & continuation_value_mask);
+        if (--reader.sequence_left != 0)
+            return 0;
+        reader.held &= static_cast<unsigned char>(~holds_sequence);
+        const std::uint32_t code_point = reader.code_point;
+        const std::uint32_t smallest = utf8_forms[reader.sequence_size - utf8_forms[0].size].smallest;
+        if (code_point < smallest || (code_point >= first_surrogate && code_point <= last_surrogate) ||
+            code_point > last_code_point)
+            return refuse(reader, text_fault_kind::not_text, 0, fault);
+        return read_code_point(reader, code_point, out, fault);
+    }
+    if (byte < first_non_ascii)
+        return read_code_point(reader, byte, out, fault);
+    for (const utf8_form& form : utf8_forms)
+        if ((byte & form.lead_mask) == form.lead_tag) {
+            reader.code_point = byte & static_cast<unsigned char>(~form.lead_mask);
+            reader.sequence_size = form.size;
+            reader.sequence_left = static_cast<unsigned char>(form.size - 1);
+            reader.held |= holds_sequence;
+            return 0;
+        }
+    return refuse(reader, text_fault_kind::not_text, 0, fault);
+}
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The byte a backslash sequence stands for: a trigraph of the table, or
+// three decimal digits from 128 to 255.  Anything else is none, -1.
+int escaped_byte(std::string_view sequence)
+{
+    for (std::size_t i = 0; i < std::size(own_characters); ++i)
+        if (own_characters[i].trigraph == sequence)
+            return static_cast<int>(first_own_byte + i);
+    if (sequence.size() != decimal_sequence_size)
+        return -1;
+    unsigned value = 0;
+    for (const char c : sequence.substr(1)) {
+        if (!is_digit(c))
+            return -1;
+        value = value * decimal_base + static_cast<unsigned>(c - '0');
+    }
+    return value >= first_non_ascii && value < byte_values ? static_cast<int>(value) : -1;
+}
+
+// Whether more characters could still make a backslash sequence a trigraph.
+bool may_grow(std::string_view sequence)
+{
+    for (const own_character& character : own_characters)
+        if (character.trigraph.size() > sequence.size() && character.trigraph.substr(0, sequence.size()) == sequence)
+            return true;
+    return sequence.size() < decimal_sequence_size && std::all_of(sequence.begin() + 1, sequence.end(), is_digit);
+}
+
+std::size_t read_ascii(text_reader& reader, unsigned char byte, unsigned char* out, text_fault& fault)
+{
+    if (byte >= first_non_ascii)
+        return refuse(reader, text_fault_kind::not_text, 0, fault);
+    count(reader, byte);
+
+    std::size_t size = 0;
+    if (reader.held & holds_sequence) {
+        reader.escaped[reader.escaped_size++] = static_cast<char>(byte);
+        const std::string_view sequence(reader.escaped, reader.escaped_size);
+        if (const int escaped = escaped_byte(sequence); escaped >= 0) {
+            reader.held &= static_cast<unsigned char>(~holds_sequence);
+            return pass_on(reader, static_cast<unsigned char>(escaped), out);
+        }
+        if (may_grow(sequence))
+            return 0;
+        // A backslash that starts no trigraph is only a backslash.  What
+        // followed it cannot start one either, as no trigraph holds a
+        // backslash, except the byte just read, which is read anew.
+        reader.held &= static_cast<unsigned char>(~holds_sequence);
+        for (; size + 1 < sequence.size(); ++size)
+            out[size] = static_cast<unsigned char>(sequence[size]);
+    }
+    if (byte == backslash) {
+        size += release(reader, out + size);
+        reader.escaped[0] = static_cast<char>(byte);
+        reader.escaped_size = 1;
+        reader.held |= holds_sequence;
+        return size;
+    }
+    return size + pass_on(reader, byte, out + size);
+}
+
+// Most text is printable ASCII, which stands for itself in both forms and
+// passes without a look at the table: all of it but the escape.
+bool is_plain(unsigned char byte, unsigned char escape)
+{
+    return byte >= ' ' && byte <= '~' && byte != escape;
+}
+
+// The same test for the eight bytes of a word at once.  Each of its three
+// parts sets the top bit of some byte when any byte fails that part, and of
+// none when all pass; which byte failed is left to the byte loop.
+using word = std::uint64_t;
+constexpr word each_byte = ~word{0} / UCHAR_MAX;
+constexpr word top_bits = each_byte * first_non_ascii;
+constexpr word first_printable = each_byte * ' ';
+// Added to a byte above '~', this carries into its top bit.
+constexpr word past_printable = each_byte * (first_non_ascii - 1 - '~');
+
+bool is_plain_word(word bytes, word escapes)
+{
+    const word below_printable = (bytes - first_printable) & ~bytes & top_bits;
+    const word above_printable = ((bytes + past_printable) | bytes) & top_bits;
+    const word escaped = bytes ^ escapes;
+    const word escape = (escaped - each_byte) & ~escaped & top_bits;
+    return (below_printable | above_printable | escape) == 0;
+}
+
+// Copies the printable ASCII at the start of the `size` bytes at `in` to
+// `out`, up to the first byte that needs a look, and returns its length.
+std::size_t copy_plain(const unsigned char* in, std::size_t size, unsigned char* out, unsigned char escape)
+{
+    const word escapes = each_byte * escape;
+    std::size_t run = 0;
+    for (word bytes = 0; size - run >= sizeof bytes; run += sizeof bytes) {
+        std::memcpy(&bytes, in + run, sizeof bytes);
+        if (!is_plain_word(bytes, escapes))
+            break;
+        std::memcpy(out + run, &bytes, sizeof bytes);
+    }
+    for (; run != size && is_plain(in[run], escape); ++run)
+        out[run] = in[run];
+    return run;
+}
+
+}  // namespace
+
+std::string_view text_of(unsigned char byte)
+{
+    return {utf8_texts[byte].bytes, utf8_texts[byte].size};
+}
+
+std::string_view trigraph_of(unsigned char byte)
+{
+    return byte >= first_own_byte ? own_characters[byte - first_own_byte].trigraph : std::string_view{};
+}
+
+text_reader start_text(text_form form)
+{
+    text_reader reader{};
+    reader.form = form;
+    reader.escape = form == text_form::utf8 ? letter_x : backslash;
+    reader.held = form == text_form::utf8 ? holds_start : 0;
+    reader.line = 1;
+    return reader;
+}
+
+std::size_t read_text(text_reader& reader, const unsigned char* in, std::size_t size, unsigned char* out,
+                      text_fault& fault)
+{
+    fault = {text_fault_kind::none, 0, 0, 0};
+    std::size_t done = 0;
+    std::size_t written = 0;
+    while (done != size) {
+        if (reader.held == 0) {
+            // The run of printable ASCII up to the next byte that needs a
+            // look, a word at a time, then a byte at a time.
+            const std::size_t run = copy_plain(in + done, size - done, out + written, reader.escape);
+            reader.column += run;
+            done += run;
+            written += run;
+            if (done == size)
+                break;
+            // A line feed ends most runs, and nothing held back can change
+            // it, so it is counted here rather than looked up.
+            if (in[done] == line_feed) {
+                out[written++] = line_feed;
+                ++reader.line;
+                reader.column = 0;
+                ++done;
+                continue;
+            }
+            // Only a code point above ASCII can put a bar over an x, so an x
+            // before anything else passes at once.
+            if (reader.form == text_form::utf8 && in[done] == letter_x && size - done > 1 &&
+                in[done + 1] < first_non_ascii) {
+                out[written++] = letter_x;
+                ++reader.column;
+                ++done;
+                continue;
+            }
+        }
+        const unsigned char byte = in[done++];
+        written += reader.form == text_form::utf8 ? read_utf8(reader, byte, out + written, fault)
+                                                  : read_ascii(reader, byte, out + written, fault);
+        if (fault.kind != text_fault_kind::none)
+            break;
+    }
+    return written;
+}
+
+std::size_t end_text(text_reader& reader, unsigned char* out, text_fault& fault)
+{
+    fault = {text_fault_kind::none, 0, 0, 0};
+    std::size_t size = 0;
+    if (reader.held & holds_sequence) {
+        if (reader.form == text_form::utf8)
+            return refuse(reader, text_fault_kind::not_text, 0, fault);
+        for (; size < reader.escaped_size; ++size)
+            out[size] = static_cast<unsigned char>(reader.escaped[size]);
+    }
+    size += release(reader, out + size);
+    reader.held = 0;
+    return size;
+}
+
+}  // namespace korrin

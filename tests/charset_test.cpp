@@ -1,0 +1,270 @@
+#include "charset.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using korrin::text_fault_kind;
+using korrin::text_form;
+
+struct Decoded {
+    std::string bytes;
+    korrin::text_fault fault;
+};
+
+// Reads `text` in pieces of `piece` bytes, each into an output of just the
+// room read_text asks for.
+Decoded decode(text_form form, std::string_view text, std::size_t piece = std::string_view::npos)
+{
+    korrin::text_reader reader = korrin::start_text(form);
+    Decoded result{{}, {text_fault_kind::none, 0, 0, 0}};
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+        const std::string_view in = text.substr(at, piece);
+        std::vector<unsigned char> out(in.size() + korrin::max_held_bytes);
+        const std::size_t size = korrin::read_text(reader, reinterpret_cast<const unsigned char*>(in.data()),
+                                                   in.size(), out.data(), result.fault);
+        result.bytes.append(reinterpret_cast<const char*>(out.data()), size);
+        if (result.fault.kind != text_fault_kind::none)
+            return result;
+    }
+    unsigned char out[korrin::max_held_bytes];
+    const std::size_t size = korrin::end_text(reader, out, result.fault);
+    result.bytes.append(reinterpret_cast<const char*>(out), size);
+    return result;
+}
+
+std::string utf8(const std::vector<std::uint32_t>& code_points)
+{
+    std::string text;
+    for (const std::uint32_t c : code_points) {
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | c >> 6);
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | c >> 12);
+            text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | c >> 18);
+            text += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
+struct Row {
+    int byte;
+    std::vector<std::uint32_t> unicode, also_read;
+    std::string trigraph;
+};
+
+// "U+0078 U+0304" as its code points.
+std::vector<std::uint32_t> code_points(const std::string& field)
+{
+    std::vector<std::uint32_t> list;
+    std::istringstream words(field);
+    for (std::string word; words >> word;)
+        list.push_back(static_cast<std::uint32_t>(std::stoul(word.substr(2), nullptr, 16)));
+    return list;
+}
+
+// The rows of encoding/charset.tsv, which the character set is made from.
+std::vector<Row> table_rows()
+{
+    std::ifstream file(KORRIN_CHARSET_TSV);
+    std::vector<Row> rows;
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#' || line.rfind("byte\t", 0) == 0)
+            continue;
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, '\t');)
+            fields.push_back(cell);
+        fields.resize(4);
+        rows.push_back({std::stoi(fields[0]), code_points(fields[1]), code_points(fields[2]), fields[3]});
+    }
+    return rows;
+}
+
+// Every byte against its row, both ways: the text written for it, and that
+// each text the row names reads back as the byte.
+TEST(Charset, EachByteMatchesItsRowOfTheTable)
+{
+    const std::vector<Row> rows = table_rows();
+    ASSERT_EQ(rows.size(), 256u);
+    for (int byte = 0; byte < 256; ++byte) {
+        const Row& row = rows[static_cast<std::size_t>(byte)];
+        SCOPED_TRACE("byte " + std::to_string(byte));
+        ASSERT_EQ(row.byte, byte);
+        const auto b = static_cast<unsigned char>(byte);
+        const std::string one(1, static_cast<char>(byte));
+
+        EXPECT_EQ(korrin::text_of(b), utf8(row.unicode));
+        EXPECT_EQ(decode(text_form::utf8, utf8(row.unicode)).bytes, one);
+        for (const std::uint32_t c : row.also_read)
+            EXPECT_EQ(decode(text_form::utf8, utf8({c})).bytes, one) << std::hex << c;
+
+        EXPECT_EQ(korrin::trigraph_of(b), row.trigraph);
+        EXPECT_EQ(decode(text_form::ascii, row.trigraph.empty() ? one : row.trigraph).bytes, one);
+        if (byte >= 128) {
+            char digits[8];
+            std::snprintf(digits, sizeof digits, "\\%d", byte);
+            EXPECT_EQ(decode(text_form::ascii, digits).bytes, one) << digits;
+        }
+    }
+}
+
+// The other way round: no code point outside the table reads as a byte.
+// The table holds only the first 65536 code points, each read here, and of
+// the others those that share their low sixteen bits with one of them.
+TEST(Charset, ReadsNoCodePointTheTableLacks)
+{
+    std::map<std::uint32_t, char> known;
+    for (const Row& row : table_rows()) {
+        if (row.unicode.size() == 1)
+            known[row.unicode[0]] = static_cast<char>(row.byte);
+        for (const std::uint32_t c : row.also_read)
+            known[c] = static_cast<char>(row.byte);
+    }
+    std::vector<std::uint32_t> code_points;
+    for (std::uint32_t c = 0; c <= 0xFFFF; ++c)
+        code_points.push_back(c);
+    for (const auto& [c, byte] : known)
+        for (std::uint32_t plane = 1; plane <= 0x10; ++plane)
+            code_points.push_back(plane << 16 | c);
+    for (const std::uint32_t c : code_points) {
+        // The surrogates are no text at all, and a byte-order mark that
+        // opens the text is dropped; both are faults of their own below.
+        if ((c >= 0xD800 && c <= 0xDFFF) || c == 0xFEFF)
+            continue;
+        const Decoded d = decode(text_form::utf8, utf8({c}));
+        const auto found = known.find(c);
+        const bool right = found != known.end()
+                               ? d.bytes == std::string(1, found->second) && d.fault.kind == text_fault_kind::none
+                               : d.fault.kind == text_fault_kind::no_character && d.fault.code_point == c;
+        if (!right) {
+            ADD_FAILURE() << "U+" << std::hex << c;
+            return;
+        }
+    }
+}
+
+struct Sample {
+    text_form form;
+    std::string text;
+    std::string bytes;
+};
+
+// Worked by hand from the table.
+TEST(Charset, ReadsText)
+{
+    const Sample samples[] = {
+        {text_form::utf8, "« 1 »", "\xAB\x20\x31\x20\xBB"},
+        {text_form::utf8, "→STR", "\x8D\x53\x54\x52"},
+        {text_form::utf8, "x\u0304", "\x81"},
+        {text_form::utf8, "xx\u0304x", "\x78\x81\x78"},
+        {text_form::utf8, "\uFEFF" "a\r\nb\rc", "\x61\x0A\x62\x0D\x63"},
+        {text_form::utf8, "x\r\n\r\r\n", "\x78\x0A\x0D\x0A"},
+        {text_form::ascii, "\\<< 1 \\>>", "\xAB\x20\x31\x20\xBB"},
+        {text_form::ascii, "\\->STR", "\x8D\x53\x54\x52"},
+        {text_form::ascii, "a\\b", "\x61\x5C\x62"},
+        {text_form::ascii, "a\\", "\x61\x5C"},
+        {text_form::ascii, "\\x", "\x5C\x78"},
+        {text_form::ascii, "\\\\<<", "\x5C\xAB"},
+        {text_form::ascii, "\\<\\<<", "\x5C\x3C\xAB"},
+        {text_form::ascii, "\\133\\160\\255", "\x85\xA0\xFF"},
+        {text_form::ascii, "\\099\\256\\12x", "\x5C\x30\x39\x39\x5C\x32\x35\x36\x5C\x31\x32\x78"},
+        {text_form::ascii, "\r\\a\r\\->\\\r\n", "\x0D\x5C\x61\x0D\x8D\x5C\x0A"},
+    };
+    for (const Sample& sample : samples)
+        for (const std::size_t piece : {std::size_t{1}, sample.text.size()}) {
+            const Decoded d = decode(sample.form, sample.text, piece);
+            EXPECT_EQ(d.fault.kind, text_fault_kind::none) << sample.text;
+            EXPECT_EQ(d.bytes, sample.bytes) << sample.text << " in pieces of " << piece;
+        }
+}
+
+// Printable ASCII passes eight bytes at a time; each byte that needs a look
+// must stop it, in whichever of the eight places it comes.
+TEST(Charset, ReadsWhatNeedsALookAnywhereInAWord)
+{
+    const Sample samples[] = {
+        {text_form::utf8, "x\u0304", "\x81"},
+        {text_form::utf8, "\r\n", "\x0A"},
+        {text_form::utf8, "\x7F\t", "\x7F\x09"},
+        {text_form::utf8, "é", "\xE9"},
+        {text_form::ascii, "\\GS", "\x85"},
+        {text_form::ascii, "\r\n", "\x0A"},
+    };
+    for (const Sample& sample : samples)
+        for (std::size_t lead = 0; lead < 8; ++lead) {
+            const std::string before(lead, 'a'), after(16 - lead, 'b');
+            const Decoded d = decode(sample.form, before + sample.text + after);
+            EXPECT_EQ(d.bytes, before + sample.bytes + after) << sample.text << " after " << lead;
+        }
+    for (const text_form form : {text_form::utf8, text_form::ascii})
+        for (std::size_t lead = 0; lead < 8; ++lead) {
+            const korrin::text_fault fault = decode(form, std::string(lead, 'a') + "\n\xE9\x80").fault;
+            EXPECT_EQ(fault.kind, text_fault_kind::not_text);
+            EXPECT_EQ(fault.line, 2u) << lead;
+            EXPECT_EQ(fault.column, 1u) << lead;
+        }
+}
+
+struct Refusal {
+    text_form form;
+    std::string text;
+    text_fault_kind kind;
+    std::uint32_t code_point;
+    std::uintmax_t line, column;
+};
+
+TEST(Charset, RefusesWhatIsNoTextOrNoCharacter)
+{
+    const auto no_character = text_fault_kind::no_character;
+    const auto not_text = text_fault_kind::not_text;
+    const Refusal refusals[] = {
+        // Columns count characters, a line ends at LF, with or without CR.
+        {text_form::utf8, "1\n2\r\n« é→ab» 12345☃", no_character, 0x2603, 3, 14},
+        {text_form::utf8, "\uFEFF" "é☃", no_character, 0x2603, 1, 2},
+        {text_form::utf8, "x☃", no_character, 0x2603, 1, 2},
+        {text_form::utf8, "a\uFEFF", no_character, 0xFEFF, 1, 2},
+        {text_form::utf8, "\u0304", no_character, 0x0304, 1, 1},
+        {text_form::utf8, "ab\xFF", not_text, 0, 1, 3},
+        {text_form::utf8, "\x80", not_text, 0, 1, 1},
+        {text_form::utf8, "\xC3" "a", not_text, 0, 1, 1},
+        {text_form::utf8, "a\n€\xE2\x82", not_text, 0, 2, 2},
+        {text_form::utf8, "x\xE2\x98", not_text, 0, 1, 2},
+        // Overlong, a surrogate, past the last code point.
+        {text_form::utf8, "a\xC0\x80", not_text, 0, 1, 2},
+        {text_form::utf8, "\xED\xA0\x80", not_text, 0, 1, 1},
+        {text_form::utf8, "\xF4\x90\x80\x80", not_text, 0, 1, 1},
+        {text_form::ascii, "ab\n\xE9", not_text, 0, 2, 1},
+        {text_form::ascii, "\\\xE9", not_text, 0, 1, 2},
+    };
+    for (const Refusal& r : refusals)
+        for (const std::size_t piece : {std::size_t{1}, r.text.size()}) {
+            const korrin::text_fault fault = decode(r.form, r.text, piece).fault;
+            EXPECT_EQ(fault.kind, r.kind) << r.text;
+            if (r.kind == no_character) {
+                EXPECT_EQ(fault.code_point, r.code_point) << r.text;
+            }
+            EXPECT_EQ(fault.line, r.line) << r.text << " in pieces of " << piece;
+            EXPECT_EQ(fault.column, r.column) << r.text << " in pieces of " << piece;
+        }
+}
+
+}  // namespace
