@@ -58,6 +58,42 @@ constexpr std::array<std::array<std::uint16_t, byte_values>, bytes_per_step> crc
     return tables;
 }();
 
+// Each kind of object opens with its own prolog, the address of the code
+// that runs it on the calculator.  These are the kinds users keep and send
+// most, and so the ones most likely to come in place of a string.
+struct kind_of_object {
+    std::uint32_t prolog;
+    const char* kind;
+};
+
+constexpr kind_of_object kinds_of_object[] = {
+    // The HP49's exact integers, of any length.
+    {0x02614, "a long integer"},
+    {0x02911, "a system binary integer"},
+    {0x02933, "a real number"},
+    {0x02955, "a long real number"},
+    {0x02977, "a complex number"},
+    {0x0299D, "a long complex number"},
+    {0x029BF, "a character"},
+    {0x029E8, "an array"},
+    {0x02A0A, "a linked array"},
+    {0x02A4E, "a binary integer"},
+    {0x02A74, "a list"},
+    {0x02A96, "a directory"},
+    {0x02AB8, "an algebraic"},
+    {0x02ADA, "a unit"},
+    {0x02AFC, "a tagged object"},
+    {0x02B1E, "a graphic"},
+    {0x02B40, "a library"},
+    {0x02B62, "a backup"},
+    {0x02B88, "library data"},
+    {0x02D9D, "a program"},
+    {0x02DCC, "a code object"},
+    {0x02E48, "a global name"},
+    {0x02E6D, "a local name"},
+    {0x02E92, "a library command"},
+};
+
 int digit_value(char digit)
 {
     if (digit >= '0' && digit <= '9')
@@ -135,6 +171,14 @@ std::uint32_t object_length(const unsigned char* field)
 std::uintmax_t string_size(std::uint32_t length)
 {
     return (length - length_field_nibbles) / nibbles_per_character;
+}
+
+const char* object_kind(std::uint32_t prolog)
+{
+    for (const kind_of_object& row : kinds_of_object)
+        if (row.prolog == prolog)
+            return row.kind;
+    return nullptr;
 }
 
 std::uint16_t crc_update(std::uint16_t crc, const unsigned char* bytes, std::size_t size)

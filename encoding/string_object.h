@@ -82,6 +82,11 @@ inline constexpr std::uint32_t string_prolog = 0x02A2C;
 std::uint32_t object_prolog(const unsigned char* field);
 std::uint32_t object_length(const unsigned char* field);
 
+// What an object with the given prolog is, with its article ("a program",
+// "an array"), for the kinds of object users keep and send; nullptr for any
+// other prolog, the string's own among them.
+const char* object_kind(std::uint32_t prolog);
+
 // The object length of the empty string: the length field counts its own
 // five nibbles, so no string has less.  Each character adds two, so only an
 // odd length describes a string of whole bytes.
