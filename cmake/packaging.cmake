@@ -1,6 +1,6 @@
 # What `cpack` makes from a build: a Debian package of the programs, their
-# man pages and documents; or, from a Windows build, a zip
-# of the programs, the README and the licence.
+# man pages and documents; or, from a Windows build, a zip of the programs
+# and the texts a Windows user reads.
 set(CPACK_PACKAGE_NAME korrin)
 set(CPACK_PACKAGE_VENDOR "korrin developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "wrap any file in a string object for HP49G/49g+/48gII/50g calculators")
@@ -29,10 +29,12 @@ if(WIN32)
   # They are stripped as they are linked (cmake/mingw-common.cmake), and
   # stripping a Windows program again stamps it with the time of the strip.
   set(CPACK_STRIP_FILES OFF)
-  # Notepad on older Windows shows a text with bare LF line ends as one long
-  # line, so the zip's texts are copies with CR LF ones.
-  set(text_sources README.md LICENSE)
-  set(text_names README.txt LICENSE.txt)
+  # The zip's README is written for Windows users, who drop files onto the
+  # programs; the README.md of the sources is about building them. Notepad
+  # on older Windows shows a text with bare LF line ends as one long line,
+  # so the zip's texts are copies with CR LF ones.
+  set(text_sources doc/README.txt CHANGELOG.md LICENSE)
+  set(text_names README.txt CHANGELOG.txt LICENSE.txt)
   set(texts)
   foreach(source name IN ZIP_LISTS text_sources text_names)
     add_custom_command(OUTPUT ${name}
