@@ -355,11 +355,11 @@ std::error_code create_beside(Output& pending, bool keep_private)
     return std::make_error_code(std::errc::file_exists);
 }
 
+// Every error here is an errno value, of whichever category.
 bool refuses_replacement(std::error_code error)
 {
     const int value = error.value();
-    return error.category() == std::system_category() &&
-           (value == EACCES || value == EPERM || value == EBUSY || value == EXDEV || value == ENOTSUP);
+    return value == EACCES || value == EPERM || value == EBUSY || value == EXDEV || value == ENOTSUP;
 }
 
 std::error_code keep_attributes(const Output& pending)
