@@ -9,6 +9,15 @@
 #include <string>
 #include <system_error>
 
+// Messages are printf formats that the compiler checks against their
+// arguments.  MinGW's C++ library prints through its own printf, which
+// takes the same formats as glibc's (%ju among them), not msvcrt's.
+#ifdef __MINGW32__
+#define KORRIN_PRINTF(string, first) [[gnu::format(gnu_printf, string, first)]]
+#else
+#define KORRIN_PRINTF(string, first) [[gnu::format(printf, string, first)]]
+#endif
+
 namespace korrin {
 
 inline constexpr char korrin_banner[] =
@@ -121,14 +130,14 @@ bool quiet_run();
 void print_version(const char* program);
 
 // The transcript: printed on standard output, or nothing when quiet.
-[[gnu::format(printf, 1, 2)]] void report(const char* format, ...);
+KORRIN_PRINTF(1, 2) void report(const char* format, ...);
 void print(const char* text);
 
 // Prints the message `format`, whose first argument names the file, then,
 // for a `cause` the system gave, "<program>: <file>: <reason>" on standard
 // error.  Returns the exit status of a failed run, so a step that refuses
 // to go on ends with `return fail(...)`.
-[[gnu::format(printf, 2, 3)]] int fail(std::error_code cause, const char* format, ...);
+KORRIN_PRINTF(2, 3) int fail(std::error_code cause, const char* format, ...);
 
 }  // namespace korrin
 

@@ -6,6 +6,8 @@
 #include "platform.h"
 #include "string_object.h"
 
+#include <string_view>
+
 namespace korrin {
 
 namespace fs = std::filesystem;
@@ -71,12 +73,28 @@ text_end read_text_blocks(std::FILE* in, std::uintmax_t size, file_form form, te
     fault = {};
     std::uintmax_t read = 0;
     std::size_t got;
+    // A file the calculator's translated transfers wrote begins with a line
+    // of their own, "%%HP: T(3)A(R)F(.);", which sets how the rest is read
+    // and is no part of the text.
+    std::uintmax_t header_lines = 0;
     do {
         got = std::fread(block, 1, sizeof block, in);
+        std::size_t header = 0;
+        if (read == 0 && form == file_form::ascii) {
+            const std::string_view start(reinterpret_cast<const char*>(block), got);
+            const std::size_t line_end = start.find('\n');
+            if (start.rfind("%%HP:", 0) == 0 && line_end != std::string_view::npos) {
+                header = line_end + 1;
+                header_lines = 1;
+            }
+        }
         read += got;
-        const std::size_t made = got != 0 ? read_text(reader, block, got, text, fault) : end_text(reader, text, fault);
-        if (fault.kind != text_fault_kind::none)
+        const std::size_t made = got != 0 ? read_text(reader, block + header, got - header, text, fault)
+                                          : end_text(reader, text, fault);
+        if (fault.kind != text_fault_kind::none) {
+            fault.line += header_lines;
             return text_end::refused;
+        }
         if (!take(text, made))
             return text_end::stopped;
     } while (got != 0);
