@@ -310,6 +310,11 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, const O
     return result;
 }
 
+bool shell(const fs::path& folder, const std::string& command)
+{
+    return std::system(("cd '" + folder.string() + "' && (" + command + ") 2>/dev/null").c_str()) == 0;
+}
+
 void PrintTo(const Row& row, std::ostream* out)
 {
     *out << row.name;
@@ -328,36 +333,19 @@ void Rows::SetUp()
     fs::permissions(root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     fs::permissions(work, fs::perms::all);
 
-    put(work / "out", "old");
-    put(work / "big", std::string(524286, 'b'));
-    ASSERT_TRUE(fs::create_directory(work / "folder"));
-    fs::create_symlink("in", work / "soft");
-    fs::create_symlink("new", work / "soft_new");
-    fs::create_symlink("out", work / "soft_out");
-    ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
-    put(work / "linked", "old");
-    fs::create_hard_link(work / "linked", work / "linked_twin");
-    put(work / "read_only", "old");
-    fs::permissions(work / "read_only", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    put(work / "shared", "old");
-    fs::permissions(work / "shared", fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
-    ASSERT_TRUE(fs::create_directory(work / "locked"));
-    put(work / "locked/obj", "old");
-    if (geteuid() == 0) {
-        ASSERT_EQ(chown((work / "locked/obj").c_str(), nobody, nobody), 0);
-    }
-    fs::permissions(work / "locked", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                         fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    const std::string files =
+        "printf old > out && head -c 524286 /dev/zero | tr '\\0' b > big && mkdir folder locked && "
+        "ln -s in soft && ln -s new soft_new && ln -s out soft_out && mkfifo -m 600 fifo && "
+        "cp out linked && ln linked linked_twin && cp out read_only && chmod 444 read_only && "
+        "cp out shared && chmod 666 shared && cp out locked/obj && chmod 555 locked";
+    ASSERT_TRUE(shell(work, files + (geteuid() == 0 ? " && chown 65534:65534 locked/obj" : "")));
 }
 
 void Rows::TearDown()
 {
     // What some rows mount or lock must be undone before the folder can go.
-    if (geteuid() == 0) {
-        for (const std::string& undo : {"umount " + (work / "mounted").string(), "chattr -a " + (work / "append").string()})
-            if (std::system((undo + " 2>/dev/null").c_str()) != 0) {
-                // Nothing was mounted, or no folder made append-only.
-            }
+    if (geteuid() == 0 && !shell(work, "umount mounted; chattr -a append; true")) {
+        // Nothing was mounted, or no folder made append-only.
     }
     std::error_code ec;
     fs::permissions(work / "locked", fs::perms::owner_all, fs::perm_options::add, ec);
@@ -374,7 +362,7 @@ void Rows::check(const Row& row)
         GTEST_SKIP() << "nobody cannot reach " << work << ": give TMPDIR a folder open to all";
     put(work / "in", row.input);
     fs::create_hard_link(work / "in", work / "hard");
-    if (row.setup && !row.setup(work))
+    if (!row.prepare.empty() && !shell(work, row.prepare))
         GTEST_SKIP() << row.skip;
     Snapshot expected = snapshot(work);
     for (const auto& [name, described] : row.changes) {

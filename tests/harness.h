@@ -78,6 +78,18 @@ struct Result {
     long writes = -1;    // write calls the program made, where Linux counts them
 };
 
+// Options that run `program`.
+inline Options with(const std::vector<std::string>& program, Console console = Console::file)
+{
+    Options options;
+    options.console = console;
+    options.program = &program;
+    return options;
+}
+
+// Runs `command` in `folder` with a shell; whether it succeeded.
+bool shell(const fs::path& folder, const std::string& command);
+
 Result run(const fs::path& folder, const std::vector<std::string>& args, const Options& options = {},
            const During& during = nullptr, Snapshot* expected = nullptr);
 
@@ -102,8 +114,9 @@ struct Row {
     int windows_status = 1;
     std::string windows_said;          // when a Windows console shows it otherwise
     Options options;
-    // More to prepare; false when it cannot be done here, to skip with `skip`.
-    std::function<bool(const fs::path& folder)> setup;
+    // More to prepare, by a shell in the folder, as the tests' user; when it
+    // fails, the row cannot run here, and is skipped with `skip`.
+    std::string prepare;
     During during;
     const char* not_on_windows = nullptr;  // why the row cannot run there
     const char* skip = nullptr;        // why the row cannot run here

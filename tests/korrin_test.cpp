@@ -4,13 +4,9 @@
 #include "harness.h"
 
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -63,6 +59,12 @@ Row copy_ends(const char* name, const char* input, std::string lengths, std::str
     return row;
 }
 
+// "abc" converted into `output`, its lines and field worked by hand.
+Row converts_abc(const char* name, std::vector<std::string> args, const char* output = "out")
+{
+    return converts(name, std::move(args), "abc", "0000b\nb0\n0\n0\n", std::string("\xb0\x00\x00", 3), output);
+}
+
 // Writes fail at a file size limit in the middle of the copy into `output`.
 Row past_size_limit(const char* name, const std::string& output)
 {
@@ -105,15 +107,19 @@ Row not_on_windows(Row row, const char* why)
     return row;
 }
 
-// The input under another name.
-Row named(Row row, std::string file)
+// Prepared in the row's folder by `command` (a shell's), or skipped with
+// `why` where it cannot be done.
+Row prepared(Row row, std::string command, const char* why = "")
 {
-    const std::string input = row.input;
-    row.setup = [file, input](const fs::path& folder) {
-        put(folder / file, input);
-        return true;
-    };
+    row.prepare = std::move(command);
+    row.skip = why;
     return row;
+}
+
+// The input under another name.
+Row named(Row row, const std::string& file)
+{
+    return prepared(std::move(row), "cp in './" + file + "'");
 }
 
 // A copy into `output`, ended by `signal` (twice in a row with `twice`) in
@@ -140,30 +146,20 @@ Row interrupted(const char* name, const std::string& output, int signal, bool tw
     return row;
 }
 
-// Whether the kernel protects links or files in shared folders, as
-// `setting` of /proc/sys/fs says.
-Row protected_by(const char* setting, Row row)
+// Run as root into a sticky folder open to all, as /tmp, where nobody has
+// planted a link or a file, while the kernel protects them as `setting`
+// of /proc/sys/fs says.
+Row planted(const char* name, const char* setting, const char* plant)
 {
+    Row row = prepared(refused(name, {"in", "tmp/out.hp"}, error("Problem opening file <tmp/out.hp>."),
+                               "tmp/out.hp: Permission denied"),
+                       std::string("mkdir -m 1777 tmp && ") + plant + " && chown -h 65534:65534 tmp/out.hp");
     row.can_run = [setting] {
         return geteuid() == 0 && std::ifstream(std::string("/proc/sys/fs/") + setting).get() > '0';
     };
     row.skip = "it needs root, and the kernel's protection on";
     row.not_on_windows = "it has no such protection";
     return row;
-}
-
-// A sticky folder open to all, as /tmp, holding what nobody planted there.
-bool plant(const fs::path& folder, bool link)
-{
-    const fs::path shared = folder / "tmp";
-    fs::create_directory(shared);
-    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
-    const fs::path planted = shared / "out.hp";
-    if (link)
-        fs::create_symlink("../out", planted);
-    else
-        put(planted, "planted");
-    return lchown(planted.c_str(), nobody, nobody) == 0;
 }
 
 const Row conversions[] = {
@@ -177,26 +173,15 @@ const Row conversions[] = {
     converts("every_byte_value", {"in", "out"}, every_value(), "00205\n50\n20\n0\n", std::string("\x50\x20\x00", 3)),
     converts("largest", {"in", "out"}, noise(524285), "fffff\nf0\nff\nff\n", "\xf0\xff\xff"),
     // A name outside any ANSI code page reaches the file system whole.
-    named(converts("names_outside_ansi", {"dätä π.bin", "ωμέγα ünï.hp"}, "abc", "0000b\nb0\n0\n0\n",
-                   std::string("\xb0\x00\x00", 3), "ωμέγα ünï.hp"),
-          "dätä π.bin"),
+    named(converts_abc("names_outside_ansi", {"dätä π.bin", "ωμέγα ünï.hp"}, "ωμέγα ünï.hp"), "dätä π.bin"),
     // One name: the object goes beside the input, its extension replaced.
-    named(converts("one_name", {"notes.txt"}, "abc", "0000b\nb0\n0\n0\n", std::string("\xb0\x00\x00", 3), "notes.hp"),
-          "notes.txt"),
-    named(converts("one_name_with_two_extensions", {"data.tar.gz"}, "abc", "0000b\nb0\n0\n0\n",
-                   std::string("\xb0\x00\x00", 3), "data.tar.hp"),
-          "data.tar.gz"),
-    named(converts("one_name_starting_with_a_dot", {".profile"}, "abc", "0000b\nb0\n0\n0\n",
-                   std::string("\xb0\x00\x00", 3), ".profile.hp"),
-          ".profile"),
-    named(converts("options_end_at_two_dashes", {"--", "-x"}, "abc", "0000b\nb0\n0\n0\n",
-                   std::string("\xb0\x00\x00", 3), "-x.hp"),
-          "-x"),
-    named(converts("dash_alone_is_a_file", {"-", "out"}, "abc", "0000b\nb0\n0\n0\n", std::string("\xb0\x00\x00", 3)),
-          "-"),
+    named(converts_abc("one_name", {"notes.txt"}, "notes.hp"), "notes.txt"),
+    named(converts_abc("one_name_with_two_extensions", {"data.tar.gz"}, "data.tar.hp"), "data.tar.gz"),
+    named(converts_abc("one_name_starting_with_a_dot", {".profile"}, ".profile.hp"), ".profile"),
+    named(converts_abc("options_end_at_two_dashes", {"--", "-x"}, "-x.hp"), "-x"),
+    named(converts_abc("dash_alone_is_a_file", {"-", "out"}), "-"),
     // After the first name nothing is an option.
-    converts("no_option_after_a_name", {"in", "--help"}, "abc", "0000b\nb0\n0\n0\n", std::string("\xb0\x00\x00", 3),
-             "--help"),
+    converts_abc("no_option_after_a_name", {"in", "--help"}, "--help"),
     [] {
         Row row = converts("quiet", {"-q", "in", "out"}, "abc", "", std::string("\xb0\x00\x00", 3));
         row.banner = false;
@@ -208,7 +193,8 @@ const Row conversions[] = {
     // then →STR, a lone CR, and x̄ of two code points.
     converts("text", {"-t", "in", "out"}, "\xEF\xBB\xBF\xC2\xAB 1 \xC2\xBB\r\n\xE2\x86\x92STR\rx\xCC\x84",
              "0001d\nd0\n1\n0\n", std::string("\xd0\x01\x00", 3), "out", "\xAB 1 \xBB\n\x8DSTR\r\x81"),
-    converts("ascii", {"--ascii", "in", "out"}, "\\<< 1 \\>>\r\n\\->STR a\\b \\133", "00025\n50\n2\n0\n",
+    // The calculator's transfers begin with a line of their own.
+    converts("ascii", {"--ascii", "in", "out"}, "%%HP: T(3)A(R)F(.);\r\n\\<< 1 \\>>\r\n\\->STR a\\b \\133", "00025\n50\n2\n0\n",
              std::string("\x50\x02\x00", 3), "out", "\xAB 1 \xBB\n\x8DSTR a\\b \x85"),
     // Twice the largest string's bytes, as text of two bytes a character.
     [] {
@@ -219,17 +205,15 @@ const Row conversions[] = {
                         "out", std::string(524285, '\xAB'));
     }(),
     // Through a symbolic link the file it leads to is written; the link stays.
-    converts("output_is_a_link", {"in", "soft_out"}, "abc", "0000b\nb0\n0\n0\n", std::string("\xb0\x00\x00", 3)),
+    converts_abc("output_is_a_link", {"in", "soft_out"}),
     [] {
-        Row row = converts("output_is_a_link_to_no_file", {"in", "soft_new"}, "abc", "0000b\nb0\n0\n0\n",
-                           std::string("\xb0\x00\x00", 3), "new");
+        Row row = converts_abc("output_is_a_link_to_no_file", {"in", "soft_new"}, "new");
         row.changes["soft_new"] = "link to new";
         return row;
     }(),
     // Written in place, so that each name keeps seeing one file.
     [] {
-        Row row = converts("hard_linked_output", {"in", "linked"}, "abc", "0000b\nb0\n0\n0\n",
-                           std::string("\xb0\x00\x00", 3), "linked");
+        Row row = converts_abc("hard_linked_output", {"in", "linked"}, "linked");
         row.objects["linked_twin"] = row.objects["linked"];
         return row;
     }(),
@@ -244,56 +228,29 @@ const Row conversions[] = {
                    "it has no pseudo-terminals"),
     // The replaced output keeps its ACL and extended attributes: the ACL
     // here gives its group no write, and nobody no access at all.
+    not_on_windows(prepared(converts_abc("output_with_an_acl", {"in", "out"}),
+                            "setfacl -m u:daemon:rw,u:nobody:-,g::r,m::rw,o::- out && setfattr -n user.a -v b out",
+                            "setfacl and setfattr cannot set an ACL and an attribute here"),
+                   "wine keeps no ACL"),
+    // A folder that only takes more files, and a file mounted over another,
+    // cannot have the output renamed over; it is written in place.
+    not_on_windows(as_root(prepared(converts_abc("output_in_an_append_only_folder", {"in", "append/obj"}, "append/obj"),
+                                    "mkdir append && cp out append/obj && chattr +a append"),
+                           "only root can make a folder append-only, on a file system that has them"),
+                   "it has no append-only folders"),
     [] {
-        Row row = converts("output_with_an_acl", {"in", "out"}, "abc", "0000b\nb0\n0\n0\n", std::string("\xb0\x00\x00", 3));
-        row.setup = [](const fs::path& folder) {
-            const std::string out = (folder / "out").string();
-            return std::system(("setfacl -m u:daemon:rw,u:nobody:-,g::r,m::rw,o::- " + out + " 2>/dev/null && " +
-                                "setfattr -n user.note -v kept " + out).c_str()) == 0;
-        };
-        row.skip = "setfacl and setfattr cannot set an ACL and an attribute here";
-        row.not_on_windows = "wine keeps no ACL";
-        return row;
-    }(),
-    // Appending is all the folder allows, so the output is written in place.
-    as_root([] {
-        Row row = converts("output_in_an_append_only_folder", {"in", "append/obj"}, "abc", "0000b\nb0\n0\n0\n",
-                           std::string("\xb0\x00\x00", 3), "append/obj");
-        row.setup = [](const fs::path& folder) {
-            fs::create_directory(folder / "append");
-            put(folder / "append/obj", "old");
-            return std::system(("chattr +a " + (folder / "append").string() + " 2>/dev/null").c_str()) == 0;
-        };
-        row.not_on_windows = "it has no append-only folders";
-        return row;
-    }(), "only root can make a folder append-only, on a file system that has them"),
-    // A file mounted over another cannot be renamed over; it is written in place.
-    as_root([] {
-        Row row = converts("output_mounted_on_its_own", {"in", "mounted"}, "abc", "0000b\nb0\n0\n0\n",
-                           std::string("\xb0\x00\x00", 3), "mounted");
+        Row row = converts_abc("output_mounted_on_its_own", {"in", "mounted"}, "mounted");
         row.objects["mount_source"] = row.objects["mounted"];
-        row.setup = [](const fs::path& folder) {
-            put(folder / "mounted", "old");
-            put(folder / "mount_source", "old");
-            return std::system(("mount --bind " + (folder / "mount_source").string() + " " +
-                                (folder / "mounted").string() + " 2>/dev/null").c_str()) == 0;
-        };
-        row.not_on_windows = "it has no bind mounts";
-        return row;
-    }(), "only root can mount a file over another"),
+        return not_on_windows(as_root(prepared(row, "cp out mounted && cp out mount_source && "
+                                                    "mount --bind mount_source mounted"),
+                                      "only root can mount a file over another"),
+                              "it has no bind mounts");
+    }(),
     // A name longer than Windows' 260 characters, to an existing output.
     [] {
-        const std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e');
-        Row row = converts("output_with_a_long_name", {"in", deep + "/out"}, "abc", "0000b\nb0\n0\n0\n",
-                           std::string("\xb0\x00\x00", 3), "");
-        row.objects.clear();
-        row.objects[deep + "/out"] = "HPHP49-B,*" + std::string("\xb0\x00\x00", 3) + "abc";
-        row.setup = [deep](const fs::path& folder) {
-            fs::create_directories(folder / deep);
-            put(folder / deep / "out", "old");
-            return true;
-        };
-        return row;
+        const std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e') + "/out";
+        return prepared(converts_abc("output_with_a_long_name", {"in", deep}, deep.c_str()),
+                        "mkdir -p " + deep.substr(0, 241) + " && cp out " + deep);
     }(),
 };
 
@@ -345,12 +302,8 @@ const Row failures[] = {
     [] {
         Row row = refused("output_device_is_full", {"in", "full"}, "0000b\nb0\n0\n0\n", "full: No space left on device");
         row.last = "\n" + error("Problem writing file <full>.");
-        row.setup = [](const fs::path& folder) {
-            return mknod((folder / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0;
-        };
-        row.skip = "it cannot make a device node here";
-        row.not_on_windows = "it has no device files";
-        return row;
+        return not_on_windows(prepared(row, "mknod full c 1 7", "it cannot make a device node here"),
+                              "it has no device files");
     }(),
     not_on_windows(refused("output_is_a_fifo_without_a_reader", {"in", "fifo"}, error("Problem opening file <fifo>."),
                            "fifo: No such device or address"),
@@ -360,20 +313,8 @@ const Row failures[] = {
                       "read_only: Permission denied")),
     // The kernel refuses to follow a link, or to open a file, that another
     // user planted in a shared folder; so does korrin.
-    [] {
-        Row row = protected_by("protected_symlinks",
-                               refused("planted_link", {"in", "tmp/out.hp"}, error("Problem opening file <tmp/out.hp>."),
-                                       "tmp/out.hp: Permission denied"));
-        row.setup = [](const fs::path& folder) { return plant(folder, true); };
-        return row;
-    }(),
-    [] {
-        Row row = protected_by("protected_regular",
-                               refused("planted_file", {"in", "tmp/out.hp"}, error("Problem opening file <tmp/out.hp>."),
-                                       "tmp/out.hp: Permission denied"));
-        row.setup = [](const fs::path& folder) { return plant(folder, false); };
-        return row;
-    }(),
+    planted("planted_link", "protected_symlinks", "ln -s ../out tmp/out.hp"),
+    planted("planted_file", "protected_regular", "cp out tmp/out.hp"),
     // Writes fail in the middle of the copy: a new output is never made, an
     // existing one is kept, one written in place is cut to zero.
     past_size_limit("output_reaches_the_file_size_limit", "new"),
@@ -443,8 +384,8 @@ const Row failures[] = {
         return row;
     }(),
     [] {
-        Row row = refused("ascii_above_127", {"-a", "in", "out"}, error("File <in>, line 1, column 3: not ASCII text."));
-        row.input = "ab\xE9";
+        Row row = refused("ascii_above_127", {"-a", "in", "out"}, error("File <in>, line 2, column 3: not ASCII text."));
+        row.input = "%%HP: T(3)A(R)F(.);\nab\xE9";
         return row;
     }(),
 };
@@ -470,8 +411,8 @@ INSTANTIATE_TEST_SUITE_P(Refuses, Korrin, testing::ValuesIn(failures),
 // nothing else happens.
 TEST_F(Korrin, HelpAndVersion)
 {
-    const Options korrin = {Console::file, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY, false, &korrin_command};
-    const Options unkorrin = {Console::file, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY, false, &unkorrin_command};
+    const Options korrin = with(korrin_command);
+    const Options unkorrin = with(unkorrin_command);
     for (const char* help : {"-h", "--help"}) {
         const Result result = run(work, {help, "in", "out"}, korrin);
         EXPECT_EQ(result.status, 0);
@@ -500,15 +441,13 @@ TEST_F(Korrin, TwoRunsIntoOneOutputLeaveOneWholeObject)
         std::thread other;
         const auto run_second = [&](pid_t, const fs::path& folder, Snapshot&) {
             other = std::thread([&, folder] {
-                second = run(folder, {"other", output}, {Console::file, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY,
-                                                         false, &korrin_command});
+                second = run(folder, {"other", output}, with(korrin_command));
             });
             // The second run has opened the output when the first ends.
             usleep(100000);
         };
         Snapshot unused;
-        const Result first = run(work, {"in", output}, {Console::pipe, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY,
-                                                       false, &korrin_command}, run_second, &unused);
+        const Result first = run(work, {"in", output}, with(korrin_command, Console::pipe), run_second, &unused);
         other.join();
         EXPECT_EQ(first.status, 0) << output;
         EXPECT_EQ(second.status, 0) << output;
@@ -539,7 +478,8 @@ TEST_F(Korrin, RunOutOfMemoryEndsWithStatusOne)
     put(work / "in", "abc");
     bool ran_out = false;
     for (rlim_t limit = 1 << 20; limit <= 64 << 20 && !ran_out; limit += 64 << 10) {
-        const Options options = {Console::file, RLIM_INFINITY, limit, RLIM_INFINITY, false, &korrin_command};
+        Options options = with(korrin_command);
+        options.memory_limit = limit;
         const Result into_linked = run(work, {"in", "linked"}, options);
         const std::string linked = slurp(work / "linked");
         ASSERT_TRUE(linked == "old" || linked == "HPHP49-B,*\xb0" + std::string(2, '\0') + "abc") << limit;

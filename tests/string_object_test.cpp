@@ -10,12 +10,8 @@
 namespace {
 
 using korrin::crc_update;
-using korrin::digit_pair_byte;
 using korrin::length_digits;
 using korrin::length_field_bytes;
-using korrin::object_length;
-using korrin::object_prolog;
-using korrin::string_size;
 
 struct LengthRow {
     std::uintmax_t size;
@@ -51,37 +47,6 @@ TEST(LengthField, WorkedValues)
     }
 }
 
-// The bytes come from the text, so check every size the format holds
-// against the numeric rule (bytes 8-12 read little-endian are
-// L * 2^20 + 02A2C hex, the prolog below the length), and that the decoder
-// reads back the prolog, the length and the number of characters.
-TEST(LengthField, MatchesTheNumericRuleAndReadsBackForEverySize)
-{
-    const std::uint64_t prolog = 0x02a2c;
-    for (std::uintmax_t size = 0; size <= korrin::max_string_bytes; ++size) {
-        const std::string text = length_digits(size);
-        const std::array<unsigned char, 3> bytes = length_field_bytes(text);
-        const unsigned char field[] = {static_cast<unsigned char>(korrin::object_head[8]),
-                                       static_cast<unsigned char>(korrin::object_head[9]), bytes[0], bytes[1], bytes[2]};
-        std::uint64_t value = 0;
-        for (int i = 4; i >= 0; --i)
-            value = value << 8 | field[i];
-        const std::uint64_t length = 2 * size + 5;
-        if (text.size() != 5 || value != (length << 20 | prolog) || object_prolog(field) != korrin::string_prolog ||
-            object_length(field) != length || string_size(object_length(field)) != size) {
-            ADD_FAILURE() << "size " << size << ": text " << text << ", field " << std::hex << value;
-            return;
-        }
-    }
-}
-
-TEST(LengthField, PastTheLimitTheTextGrowsAndNoLengthIsBuilt)
-{
-    EXPECT_EQ(length_digits(korrin::max_string_bytes + 1), "100001");
-    const std::array<unsigned char, 3> none = {0, 0, 0};
-    EXPECT_EQ(length_field_bytes("100001"), none);
-}
-
 // The calculator's own rule for the checksum BYTES shows, a nibble at a
 // time and low nibble first, against the tables, continued across two calls
 // and over lengths that are not whole steps.  The worked BYTES figures are
@@ -97,20 +62,6 @@ TEST(Checksum, MatchesTheNibbleRule)
             expected = static_cast<std::uint16_t>(expected >> 4u ^ ((expected ^ nibble) & 0xfu) * 0x1081u);
     const std::uint16_t first = crc_update(0, bytes.data(), 333);
     EXPECT_EQ(crc_update(first, bytes.data() + 333, bytes.size() - 333), expected);
-}
-
-TEST(DigitPairByte, FirstCharacterIsTheHighNibble)
-{
-    struct Row {
-        char first, second;
-        unsigned char byte;
-    };
-    const Row rows[] = {
-        {'0', '0', 0x00}, {'0', '9', 0x09}, {'7', 'd', 0x7d}, {'a', '5', 0xa5},
-        {'f', 'f', 0xff}, {'F', '0', 0xf0}, {'b', 'C', 0xbc}, {'g', '1', 0x01},
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(digit_pair_byte(row.first, row.second), row.byte) << row.first << row.second;
 }
 
 }  // namespace

@@ -138,8 +138,8 @@ class Trips : public Rows {};
 
 TEST_F(Trips, ThereAndBackAgain)
 {
-    const Options korrin = {Console::file, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY, false, &korrin_command};
-    const Options unkorrin = {Console::file, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY, false, &unkorrin_command};
+    const Options korrin = with(korrin_command);
+    const Options unkorrin = with(unkorrin_command);
     for (const std::string& input : {noise(524285), every_value()}) {
         put(work / "in", input);
         EXPECT_EQ(run(work, {"in", "obj"}, korrin).status, 0);
@@ -171,7 +171,7 @@ TEST_F(Trips, ObjectThatGrowsDuringTheRunIsRefused)
         }
     });
     const Result result =
-        run(work, {"in", "fifo"}, {Console::file, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY, false, &unkorrin_command});
+        run(work, {"in", "fifo"}, with(unkorrin_command));
     grow.join();
     close(reader);
     EXPECT_EQ(result.status, 1);
