@@ -42,23 +42,13 @@ Decoded decode(text_form form, std::string_view text, std::size_t piece = std::s
 
 std::string utf8(const std::vector<std::uint32_t>& code_points)
 {
+    static const unsigned lead[] = {0x00, 0xC0, 0xE0, 0xF0};
     std::string text;
     for (const std::uint32_t c : code_points) {
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | c >> 6);
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | c >> 12);
-            text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | c >> 18);
-            text += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        const int more = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        text += static_cast<char>(lead[more] | c >> 6 * more);
+        for (int i = more - 1; i >= 0; --i)
+            text += static_cast<char>(0x80 | (c >> 6 * i & 0x3F));
     }
     return text;
 }
@@ -138,14 +128,10 @@ struct Sample {
 TEST(Charset, ReadsText)
 {
     const Sample samples[] = {
-        {text_form::utf8, "« 1 »", "\xAB\x20\x31\x20\xBB"},
-        {text_form::utf8, "→STR", "\x8D\x53\x54\x52"},
         {text_form::utf8, "xx\u0304x", "\x78\x81\x78"},
         {text_form::utf8, "\x7F\t\u00E9", "\x7F\x09\xE9"},
         {text_form::utf8, "a\r\nb\rc", "\x61\x0A\x62\x0D\x63"},
         {text_form::utf8, "x\r\n\r\r\n", "\x78\x0A\x0D\x0A"},
-        {text_form::ascii, "\\<< 1 \\>>", "\xAB\x20\x31\x20\xBB"},
-        {text_form::ascii, "\\->STR", "\x8D\x53\x54\x52"},
         {text_form::ascii, "a\\b", "\x61\x5C\x62"},
         {text_form::ascii, "a\\", "\x61\x5C"},
         {text_form::ascii, "\\x", "\x5C\x78"},
@@ -184,7 +170,6 @@ TEST(Charset, RefusesWhatIsNoTextOrNoCharacter)
         {text_form::utf8, "x☃", no_character, 0x2603, 1, 2},
         {text_form::utf8, "a\uFEFF", no_character, 0xFEFF, 1, 2},
         {text_form::utf8, "\u0304", no_character, 0x0304, 1, 1},
-        {text_form::utf8, "ab\xFF", not_text, 0, 1, 3},
         {text_form::utf8, "\x80", not_text, 0, 1, 1},
         {text_form::utf8, "\xC3" "a", not_text, 0, 1, 1},
         {text_form::utf8, "a\n€\xE2\x82", not_text, 0, 2, 2},
@@ -193,7 +178,6 @@ TEST(Charset, RefusesWhatIsNoTextOrNoCharacter)
         {text_form::utf8, "a\xC0\x80", not_text, 0, 1, 2},
         {text_form::utf8, "\xED\xA0\x80", not_text, 0, 1, 1},
         {text_form::utf8, "\xF4\x90\x80\x80", not_text, 0, 1, 1},
-        {text_form::ascii, "ab\n\xE9", not_text, 0, 2, 1},
         {text_form::ascii, "\\\xE9", not_text, 0, 1, 2},
     };
     for (const Refusal& r : refusals)

@@ -74,17 +74,7 @@ std::string noise(std::size_t size)
     return bytes;
 }
 
-std::string content(const std::string& bytes);
-
 namespace {
-
-std::string described(unsigned mode, uid_t user, gid_t group, const std::string& attributes,
-                      const std::string& bytes)
-{
-    char head[64];
-    std::snprintf(head, sizeof head, "%04o %u:%u ", mode, static_cast<unsigned>(user), static_cast<unsigned>(group));
-    return head + attributes + content(bytes);
-}
 
 // Every extended attribute, the ACL among them, by name and value.
 std::string attributes(const fs::path& file)
@@ -112,8 +102,9 @@ std::string describe(const fs::path& file)
         return "kind " + std::to_string(static_cast<int>(status.type()));
     struct stat owner;
     lstat(file.c_str(), &owner);
-    return described(static_cast<unsigned>(status.permissions()) & 07777u, owner.st_uid, owner.st_gid,
-                     attributes(file), slurp(file));
+    char head[64];
+    std::snprintf(head, sizeof head, "%04o %u:%u ", owner.st_mode & 07777u, owner.st_uid, owner.st_gid);
+    return head + attributes(file) + content(slurp(file));
 }
 
 std::string content(const std::string& bytes)
@@ -214,19 +205,17 @@ void become_program(const fs::path& folder, const Options& options, int console,
     if (options.unprivileged && geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
         _exit(126);
-    if (options.file_size_limit != RLIM_INFINITY) {
-        // Past the limit a write fails as on a full disk.  korrin ignores
-        // the signal that comes with it; wine does not.
-        if (windows)
-            signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit = {options.file_size_limit, options.file_size_limit};
-        setrlimit(RLIMIT_FSIZE, &limit);
+    // Past a file size limit a write fails as on a full disk.  korrin
+    // ignores the signal that comes with it; wine does not.
+    if (windows)
+        signal(SIGXFSZ, SIG_IGN);
+    for (const auto& [resource, limit] : {std::pair{RLIMIT_FSIZE, options.file_size_limit},
+                                          {RLIMIT_AS, options.memory_limit},
+                                          {RLIMIT_NOFILE, options.descriptor_limit}}) {
+        const rlimit both = {limit, limit};
+        if (limit != RLIM_INFINITY)
+            setrlimit(resource, &both);
     }
-    const rlimit memory = {options.memory_limit, options.memory_limit};
-    setrlimit(RLIMIT_AS, &memory);
-    const rlimit descriptors = {options.descriptor_limit, options.descriptor_limit};
-    if (options.descriptor_limit != RLIM_INFINITY)
-        setrlimit(RLIMIT_NOFILE, &descriptors);
     // A run that hangs (on a FIFO, say) ends here instead of the suite.
     alarm(120);
 }
