@@ -110,6 +110,7 @@ struct Row {
     // as it was (a new file is the tests' user's, 0644).
     std::map<std::string, std::string> objects;
     bool banner = true;                // whether the transcript starts with the banner
+    bool opening_only = false;         // whether `said` is only how the transcript starts
     int status = 1;
     int windows_status = 1;
     std::string windows_said;          // when a Windows console shows it otherwise
@@ -119,11 +120,15 @@ struct Row {
     std::string prepare;
     During during;
     const char* not_on_windows = nullptr;  // why the row cannot run there
-    const char* skip = nullptr;        // why the row cannot run here
-    std::function<bool()> can_run;     // checked before anything is prepared
+    const char* skip = nullptr;        // why the row cannot run here, when `prepare` fails
 };
 
 void PrintTo(const Row& row, std::ostream* out);
+
+// A run of `program` on "in" holding "abc" that is refused: after the
+// banner it says `said`, and the system's `reason` if any; nothing changes.
+Row refusal(const std::vector<std::string>& program, const char* name, std::vector<std::string> args,
+            std::string said, std::string reason = "");
 
 // A fresh folder `work` for each row, in a folder of its own, holding the
 // prepared files: in, out, big (too large for a string), folder, hard

@@ -25,13 +25,8 @@ const std::string abc = object("HPHP49-B", "ABC");
 Row refused(const char* name, std::string file, std::vector<std::string> args, std::string said,
             std::string reason = "")
 {
-    Row row;
-    row.name = name;
-    row.program = &unkorrin_command;
+    Row row = refusal(unkorrin_command, name, std::move(args), std::move(said), std::move(reason));
     row.input = std::move(file);
-    row.args = std::move(args);
-    row.said = std::move(said);
-    row.reason = std::move(reason);
     return row;
 }
 
@@ -140,6 +135,7 @@ TEST_F(Trips, ThereAndBackAgain)
 {
     const Options korrin = with(korrin_command);
     const Options unkorrin = with(unkorrin_command);
+    // Every byte value, then a string larger than any block unkorrin reads.
     for (const std::string& input : {noise(524285), every_value()}) {
         put(work / "in", input);
         EXPECT_EQ(run(work, {"in", "obj"}, korrin).status, 0);
