@@ -429,20 +429,21 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     // New files of the tests' user and of the programs are 0644.
     umask(022);
+    // Windows builds run under wine.
     std::vector<std::string> runner;
     int next = 1;
     for (; next < argc && std::strcmp(argv[next], "--") != 0; ++next) {
         if (std::strcmp(argv[next], "--windows") == 0)
             windows = true;
-        else if (std::strcmp(argv[next], "--runner") == 0 && next + 1 < argc)
-            runner.push_back(argv[++next]);
     }
     if (argc - next != 3) {
-        std::fprintf(stderr, "usage: %s [gtest flags] [--windows] [--runner WORD] -- KORRIN UNKORRIN\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [gtest flags] [--windows] -- KORRIN UNKORRIN\n", argv[0]);
         return 2;
     }
     // Each row runs in a folder of its own, so the programs' names are
     // made absolute.
+    if (windows)
+        runner.push_back("wine");
     korrin_command = runner;
     korrin_command.push_back(fs::absolute(argv[next + 1]).string());
     unkorrin_command = runner;

@@ -3,11 +3,11 @@
 // a user sees: the transcript, the reason on standard error, the exit status
 // and every file.
 //
-//   korrin_program_test [gtest flags] [--windows] [--runner WORD] -- KORRIN UNKORRIN
+//   korrin_program_test [gtest flags] [--windows] -- KORRIN UNKORRIN
 //
-// KORRIN and UNKORRIN are the programs; a runner goes before each ("wine").
-// With --windows the transcript is expected with CR LF line ends, and rows
-// that need what Windows lacks are skipped.
+// KORRIN and UNKORRIN are the programs.  With --windows they are Windows
+// builds, run under wine: the transcript is expected with CR LF line ends,
+// and rows that need what Windows lacks are skipped.
 
 #ifndef KORRIN_TESTS_HARNESS_H
 #define KORRIN_TESTS_HARNESS_H

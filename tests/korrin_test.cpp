@@ -33,21 +33,19 @@ Row converts(const char* name, std::vector<std::string> args, std::string input,
     return row;
 }
 
-// A copy of 100000 bytes that fails after its length lines with `message`.
-Row copy_fails(const char* name, std::vector<std::string> args, std::string message, std::string reason = "")
+// A copy that fails with `message`, which closes the line of dots first.
+Row failing(Row row, const std::string& message)
 {
-    Row row = refused(name, std::move(args), "30d45\n50\nd4\n30\n", std::move(reason));
-    row.input = noise(100000);
-    row.last = "\n" + error(message);
-    row.options.console = Console::pipe;
+    row.last = message.empty() ? "" : "\n" + error(message);
     return row;
 }
 
-// A copy from `input` into a new file that fails after `lengths`.
-Row copy_ends(const char* name, const char* input, std::string lengths, std::string message, std::string reason = "")
+// A copy of 100000 bytes, read through a pipe, that fails with `message`.
+Row copy_fails(const char* name, std::vector<std::string> args, std::string message, std::string reason = "")
 {
-    Row row = refused(name, {input, "new"}, std::move(lengths), std::move(reason));
-    row.last = "\n" + error(message);
+    Row row = failing(refused(name, std::move(args), "30d45\n50\nd4\n30\n", std::move(reason)), message);
+    row.input = noise(100000);
+    row.options.console = Console::pipe;
     return row;
 }
 
@@ -141,7 +139,6 @@ Row named(Row row, const std::string& file)
 Row interrupted(const char* name, const std::string& output, int signal, bool twice = false)
 {
     Row row = copy_fails(name, {"in", output}, "");
-    row.last = "";
     row.during = [signal, twice](pid_t program, const fs::path&, Snapshot&) {
         kill(program, signal);
         if (twice)
@@ -297,12 +294,11 @@ const Row failures[] = {
     // Every write to a full device fails as on a full disk, here only when
     // the output is closed; the device is not removed.  It is a node of the
     // row's own, so a run that wrongly removed it removes nothing else.
-    [] {
-        Row row = refused("output_device_is_full", {"in", "full"}, "0000b\nb0\n0\n0\n", "full: No space left on device");
-        row.last = "\n" + error("Problem writing file <full>.");
-        return not_on_windows(prepared(row, "mknod full c 1 7", "it cannot make a device node here"),
-                              "it has no device files");
-    }(),
+    not_on_windows(prepared(failing(refused("output_device_is_full", {"in", "full"}, "0000b\nb0\n0\n0\n",
+                                            "full: No space left on device"),
+                                    "Problem writing file <full>."),
+                            "mknod full c 1 7", "it cannot make a device node here"),
+                   "it has no device files"),
     not_on_windows(refused("output_is_a_fifo_without_a_reader", {"in", "fifo"}, error("Problem opening file <fifo>."),
                            "fifo: No such device or address"),
                    "it has no FIFOs"),
@@ -357,16 +353,18 @@ const Row failures[] = {
     emptying(interrupted("real_time_signal_cuts_a_hard_linked_output", "linked", SIGRTMIN + 1),
              {"linked", "linked_twin"}),
     // Reading the start of a process's memory fails: nothing is mapped there.
-    not_on_windows(copy_ends("input_read_fails", "/proc/self/mem", "00005\n50\n0\n0\n",
-                             "Problem reading file </proc/self/mem>.", "/proc/self/mem: Input/output error"),
+    not_on_windows(failing(refused("input_read_fails", {"/proc/self/mem", "new"}, "00005\n50\n0\n0\n",
+                                   "/proc/self/mem: Input/output error"),
+                           "Problem reading file </proc/self/mem>."),
                    "it has no /proc"),
     // /proc reports a size of 0 for files that hold text, /sys 4096 for
     // files that hold a few bytes.
-    not_on_windows(copy_ends("input_longer_than_its_size", "/proc/self/status", "00005\n50\n0\n0\n",
-                             "File </proc/self/status> changed while it was read."),
+    not_on_windows(failing(refused("input_longer_than_its_size", {"/proc/self/status", "new"}, "00005\n50\n0\n0\n"),
+                           "File </proc/self/status> changed while it was read."),
                    "it has no /proc"),
-    not_on_windows(copy_ends("input_shorter_than_its_size", "/sys/devices/system/cpu/online", "02005\n50\n0\n2\n",
-                             "File </sys/devices/system/cpu/online> changed while it was read."),
+    not_on_windows(failing(refused("input_shorter_than_its_size", {"/sys/devices/system/cpu/online", "new"},
+                                   "02005\n50\n0\n2\n"),
+                           "File </sys/devices/system/cpu/online> changed while it was read."),
                    "it has no /sys"),
     // Text the calculator cannot hold refuses the run before anything is
     // written; the place counts characters.
