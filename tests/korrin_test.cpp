@@ -140,19 +140,16 @@ Row interrupted(const char* name, const std::string& output, int signal, bool tw
 {
     Row row = copy_fails(name, {"in", output}, "");
     row.during = [signal, twice](pid_t program, const fs::path&, Snapshot&) {
-        kill(program, signal);
-        if (twice)
+        for (int times = twice ? 2 : 1; times > 0; --times)
             kill(program, signal);
         siginfo_t ended;
         waitid(P_PID, static_cast<id_t>(program), &ended, WEXITED | WNOWAIT);
     };
     row.status = 128 + signal;
-    if (signal != SIGINT)
-        row.not_on_windows = "it has no such signal, and wine ends its programs at once on it";
     // Ctrl-C ends a Windows program with STATUS_CONTROL_C_EXIT, of which
     // wine passes on the low byte.
     row.windows_status = 0x3a;
-    return row;
+    return signal == SIGINT ? row : not_on_windows(row, "it has no such signal, and wine ends its programs at once on it");
 }
 
 // Run as root into a sticky folder open to all, as /tmp, where nobody has
