@@ -2,6 +2,7 @@
 
 #include "console.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -11,6 +12,8 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,18 +70,52 @@ void prepare_run()
         std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-bool alone_on_console(unsigned long processes, bool output_is_console)
+bool explorer_start(unsigned long processes, bool output_is_console, std::string_view parent)
 {
-    return processes == 1 && output_is_console;
+    constexpr std::string_view explorer = "explorer.exe";
+    if (processes != 1 || !output_is_console || parent.size() != explorer.size())
+        return false;
+    for (std::size_t i = 0; i < parent.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(parent[i])) != explorer[i])
+            return false;
+    return true;
 }
+
+#ifdef _WIN32
+namespace {
+
+// The file name of the program that started this one, in ASCII ('?' for
+// anything else), or empty.
+std::string parent_name()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return {};
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD parent = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            parent = entry.th32ParentProcessID;
+    std::string name;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && parent != 0; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ProcessID == parent)
+            for (const wchar_t* c = entry.szExeFile; *c != L'\0'; ++c)
+                name += *c < 0x80 ? static_cast<char>(*c) : '?';
+    CloseHandle(snapshot);
+    return name;
+}
+
+}  // namespace
+#endif
 
 bool started_from_explorer()
 {
 #ifdef _WIN32
     DWORD processes[2];
     DWORD mode = 0;
-    return alone_on_console(GetConsoleProcessList(processes, 2),
-                            GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0);
+    return explorer_start(GetConsoleProcessList(processes, 2),
+                          GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0, parent_name());
 #else
     return false;
 #endif

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace korrin {
@@ -29,11 +30,13 @@ void prepare_run();
 // other systems.
 bool started_from_explorer();
 
-// The decision itself: `processes` on the program's console, of which
-// standard output is the window or not.  A program started from a command
-// prompt shares the console with it; one whose output is redirected is
-// watched by no window.
-bool alone_on_console(unsigned long processes, bool output_is_console);
+// The decision itself, from the number of `processes` on the program's
+// console, whether standard output is that console, and the file name of
+// the program that started it.  A program started from a command prompt
+// shares the console with it; one whose output is redirected is watched by
+// no window; and one started from a Unix shell under wine is alone on a
+// console too, but was not started by Explorer.
+bool explorer_start(unsigned long processes, bool output_is_console, std::string_view parent);
 
 // Asks for Enter, and waits for it or for the end of standard input.
 void wait_for_enter();

@@ -386,6 +386,19 @@ INSTANTIATE_TEST_SUITE_P(Converts, Korrin, testing::ValuesIn(conversions),
 INSTANTIATE_TEST_SUITE_P(Refuses, Korrin, testing::ValuesIn(failures),
                          [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
+// Under wine from a shell the program is alone on a console, on a
+// terminal, but Explorer did not start it: it waits for nothing.
+TEST_F(Korrin, StartedFromAShellWaitsForNothing)
+{
+    if (!windows)
+        GTEST_SKIP() << "only on Windows can a program be started from Explorer";
+    put(work / "in", "abc");
+    const Result result = run(work, {"in"}, with(korrin_command, Console::terminal));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.transcript.find("Press Enter"), std::string::npos) << result.transcript;
+    EXPECT_EQ(slurp(work / "in.hp"), "HPHP49-B,*" + std::string("\xb0\x00\x00", 3) + "abc");
+}
+
 // Two runs into one output at once each write a whole object, and the
 // output ends as the one that finished last, never a mix of both: a
 // replaced output and, locked for the run, one written in place.
