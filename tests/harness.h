@@ -121,6 +121,43 @@ struct Row {
     During during;
     const char* not_on_windows = nullptr;  // why the row cannot run there
     const char* skip = nullptr;        // why the row cannot run here, when `prepare` fails
+
+    // Each of these gives the row with one thing more said of it.
+    Row on(Console console) const { Row row = *this; row.options.console = console; return row; }
+    Row skip_on_windows(const char* why) const { Row row = *this; row.not_on_windows = why; return row; }
+    Row given(std::string bytes) const { Row row = *this; row.input = std::move(bytes); return row; }
+    Row as_nobody() const
+    {
+        Row row = skip_on_windows("wine runs only as the owner of its prefix");
+        row.options.unprivileged = true;
+        return row;
+    }
+    // Prepared by `command`, run by a shell in the folder; or skipped with
+    // `why` where that fails.
+    Row prepared(std::string command, const char* why = "") const
+    {
+        Row row = *this;
+        row.prepare = std::move(command);
+        row.skip = why;
+        return row;
+    }
+    // The input under another name too.
+    Row named(const std::string& file) const { return prepared("cp in './" + file + "'"); }
+    // Written in place, and cut to zero when the run fails.
+    Row emptying(const std::vector<std::string>& files) const
+    {
+        Row row = *this;
+        for (const std::string& file : files)
+            row.objects[file] = "";
+        return row;
+    }
+    // A copy that fails with `message`, which closes the line of dots first.
+    Row failing(const std::string& message) const
+    {
+        Row row = *this;
+        row.last = message.empty() ? "" : "\n" + error(message);
+        return row;
+    }
 };
 
 void PrintTo(const Row& row, std::ostream* out);

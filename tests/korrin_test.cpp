@@ -19,33 +19,14 @@ Row refused(const char* name, std::vector<std::string> args, std::string said, s
 
 // A conversion of `input`, with the length lines and field bytes worked by
 // hand from L = 2S + 5 for the `string` it becomes, into `output`.
-Row converts(const char* name, std::vector<std::string> args, std::string input, std::string lengths,
-             std::string field, const char* output = "out", std::string string = "")
+Row converts(const char* name, std::vector<std::string> args, std::string input, std::string lengths, std::string field,
+             const char* output = "out", std::string string = "")
 {
-    Row row = refused(name, std::move(args), std::move(lengths));
-    if (string.empty())
-        string = input;
-    row.input = std::move(input);
+    Row row = refused(name, std::move(args), std::move(lengths)).given(input);
     row.last = "\nDone.\n\n";
-    row.dots = static_cast<long>(string.size());
+    row.dots = static_cast<long>((string.empty() ? input : string).size());
     row.status = row.windows_status = 0;
-    row.objects[output] = "HPHP49-B,*" + field + string;
-    return row;
-}
-
-// A copy that fails with `message`, which closes the line of dots first.
-Row failing(Row row, const std::string& message)
-{
-    row.last = message.empty() ? "" : "\n" + error(message);
-    return row;
-}
-
-// A copy of 100000 bytes, read through a pipe, that fails with `message`.
-Row copy_fails(const char* name, std::vector<std::string> args, std::string message, std::string reason = "")
-{
-    Row row = failing(refused(name, std::move(args), "30d45\n50\nd4\n30\n", std::move(reason)), message);
-    row.input = noise(100000);
-    row.options.console = Console::pipe;
+    row.objects[output] = "HPHP49-B,*" + field + (string.empty() ? input : string);
     return row;
 }
 
@@ -55,38 +36,20 @@ Row converts_abc(const char* name, std::vector<std::string> args, const char* ou
     return converts(name, std::move(args), "abc", "0000b\nb0\n0\n0\n", std::string("\xb0\x00\x00", 3), output);
 }
 
+// A copy of 100000 bytes, read through a pipe, that fails with `message`.
+Row copy_fails(const char* name, std::vector<std::string> args, std::string message, std::string reason = "")
+{
+    return refused(name, std::move(args), "30d45\n50\nd4\n30\n", std::move(reason))
+        .given(noise(100000))
+        .on(Console::pipe)
+        .failing(message);
+}
+
 // Writes fail at a file size limit in the middle of the copy into `output`.
 Row past_size_limit(const char* name, const std::string& output)
 {
     Row row = copy_fails(name, {"in", output}, "Problem writing file <" + output + ">.", output + ": File too large");
     row.options.file_size_limit = 16384;
-    return row;
-}
-
-// Written in place, and cut to zero when the run fails.
-Row emptying(Row row, std::vector<std::string> files)
-{
-    for (const std::string& file : files)
-        row.objects[file] = "";
-    return row;
-}
-
-Row as_nobody(Row row)
-{
-    row.options.unprivileged = true;
-    row.not_on_windows = "wine runs only as the owner of its prefix";
-    return row;
-}
-
-Row on(Console console, Row row)
-{
-    row.options.console = console;
-    return row;
-}
-
-Row not_on_windows(Row row, const char* why)
-{
-    row.not_on_windows = why;
     return row;
 }
 
@@ -111,27 +74,6 @@ Row tells(const std::vector<std::string>& program, const char* name, std::vector
     return row;
 }
 
-Row given(std::string input, Row row)
-{
-    row.input = std::move(input);
-    return row;
-}
-
-// Prepared in the row's folder by `command` (a shell's), or skipped with
-// `why` where it cannot be done.
-Row prepared(Row row, std::string command, const char* why = "")
-{
-    row.prepare = std::move(command);
-    row.skip = why;
-    return row;
-}
-
-// The input under another name.
-Row named(Row row, const std::string& file)
-{
-    return prepared(std::move(row), "cp in './" + file + "'");
-}
-
 // A copy into `output`, ended by `signal` (twice in a row with `twice`) in
 // its middle.  The pipe is read again only once the program has ended:
 // blocked on its report, it cannot finish the object first, so only the
@@ -149,7 +91,8 @@ Row interrupted(const char* name, const std::string& output, int signal, bool tw
     // Ctrl-C ends a Windows program with STATUS_CONTROL_C_EXIT, of which
     // wine passes on the low byte.
     row.windows_status = 0x3a;
-    return signal == SIGINT ? row : not_on_windows(row, "it has no such signal, and wine ends its programs at once on it");
+    return signal == SIGINT ? row
+                            : row.skip_on_windows("it has no such signal, and wine ends its programs at once on it");
 }
 
 // Run as root into a sticky folder open to all, as /tmp, where nobody has
@@ -157,12 +100,12 @@ Row interrupted(const char* name, const std::string& output, int signal, bool tw
 // of /proc/sys/fs says.
 Row planted(const char* name, const char* setting, const char* plant)
 {
-    return not_on_windows(prepared(refused(name, {"in", "tmp/out.hp"}, error("Problem opening file <tmp/out.hp>."),
-                                           "tmp/out.hp: Permission denied"),
-                                   std::string("test $(id -u) = 0 && grep -qv 0 /proc/sys/fs/") + setting +
-                                       " && mkdir -m 1777 tmp && " + plant + " && chown -h 65534:65534 tmp/out.hp",
-                                   "it needs root, and the kernel's protection on"),
-                          "it has no such protection");
+    return refused(name, {"in", "tmp/out.hp"}, error("Problem opening file <tmp/out.hp>."),
+                   "tmp/out.hp: Permission denied")
+        .prepared(std::string("test $(id -u) = 0 && grep -qv 0 /proc/sys/fs/") + setting + " && mkdir -m 1777 tmp && " +
+                      plant + " && chown -h 65534:65534 tmp/out.hp",
+                  "it needs root, and the kernel's protection on")
+        .skip_on_windows("it has no such protection");
 }
 
 const Row conversions[] = {
@@ -172,13 +115,13 @@ const Row conversions[] = {
     converts("every_byte_value", {"in", "out"}, every_value(), "00205\n50\n20\n0\n", std::string("\x50\x20\x00", 3)),
     converts("largest", {"in", "out"}, noise(524285), "fffff\nf0\nff\nff\n", "\xf0\xff\xff"),
     // A name outside any ANSI code page reaches the file system whole.
-    named(converts_abc("names_outside_ansi", {"dätä π.bin", "ωμέγα ünï.hp"}, "ωμέγα ünï.hp"), "dätä π.bin"),
+    converts_abc("names_outside_ansi", {"dätä π.bin", "ωμέγα ünï.hp"}, "ωμέγα ünï.hp").named("dätä π.bin"),
     // One name: the object goes beside the input, its extension replaced.
-    named(converts_abc("one_name", {"notes.txt"}, "notes.hp"), "notes.txt"),
-    named(converts_abc("one_name_with_two_extensions", {"data.tar.gz"}, "data.tar.hp"), "data.tar.gz"),
-    named(converts_abc("one_name_starting_with_a_dot", {".profile"}, ".profile.hp"), ".profile"),
-    named(converts_abc("options_end_at_two_dashes", {"--", "-x"}, "-x.hp"), "-x"),
-    named(converts_abc("dash_alone_is_a_file", {"-", "out"}), "-"),
+    converts_abc("one_name", {"notes.txt"}, "notes.hp").named("notes.txt"),
+    converts_abc("one_name_with_two_extensions", {"data.tar.gz"}, "data.tar.hp").named("data.tar.gz"),
+    converts_abc("one_name_starting_with_a_dot", {".profile"}, ".profile.hp").named(".profile"),
+    converts_abc("options_end_at_two_dashes", {"--", "-x"}, "-x.hp").named("-x"),
+    converts_abc("dash_alone_is_a_file", {"-", "out"}).named("-"),
     // After the first name nothing is an option.
     converts_abc("no_option_after_a_name", {"in", "--help"}, "--help"),
     quietly(converts_abc("quiet", {"-q", "in", "out"})),
@@ -187,8 +130,8 @@ const Row conversions[] = {
     converts("text", {"-t", "in", "out"}, "\xEF\xBB\xBF\xC2\xAB 1 \xC2\xBB\r\n\xE2\x86\x92STR\rx\xCC\x84",
              "0001d\nd0\n1\n0\n", std::string("\xd0\x01\x00", 3), "out", "\xAB 1 \xBB\n\x8DSTR\r\x81"),
     // The calculator's transfers begin with a line of their own.
-    converts("ascii", {"--ascii", "in", "out"}, "%%HP: T(3)A(R)F(.);\r\n\\<< 1 \\>>\r\n\\->STR a\\b \\133", "00025\n50\n2\n0\n",
-             std::string("\x50\x02\x00", 3), "out", "\xAB 1 \xBB\n\x8DSTR a\\b \x85"),
+    converts("ascii", {"--ascii", "in", "out"}, "%%HP: T(3)A(R)F(.);\r\n\\<< 1 \\>>\r\n\\->STR a\\b \\133",
+             "00025\n50\n2\n0\n", std::string("\x50\x02\x00", 3), "out", "\xAB 1 \xBB\n\x8DSTR a\\b \x85"),
     // Twice the largest string's bytes, as text of two bytes a character.
     [] {
         std::string text;
@@ -202,7 +145,7 @@ const Row conversions[] = {
     [] {
         Row row = converts_abc("output_is_a_link_to_no_file", {"in", "soft_new"}, "new");
         row.changes["soft_new"] = "link to new";
-        return not_on_windows(row, "wine takes a link that leads nowhere for no file");
+        return row.skip_on_windows("wine takes a link that leads nowhere for no file");
     }(),
     // Written in place, so that each name keeps seeing one file.
     [] {
@@ -212,38 +155,40 @@ const Row conversions[] = {
     }(),
     // The console is a report: with nobody reading it, or with standard
     // input, output and error closed, the object is still written whole.
-    on(Console::closed_pipe, converts("closed_console", {"in", "out"}, noise(100000), "", "\x50\xd4\x30")),
-    not_on_windows(on(Console::none, converts("no_console", {"in", "out"}, noise(100000), "", "\x50\xd4\x30")),
-                   "wine's own descriptors take the numbers left closed"),
+    converts("closed_console", {"in", "out"}, noise(100000), "", "\x50\xd4\x30").on(Console::closed_pipe),
+    converts("no_console", {"in", "out"}, noise(100000), "", "\x50\xd4\x30")
+        .on(Console::none)
+        .skip_on_windows("wine's own descriptors take the numbers left closed"),
     // On a terminal each print goes out as it ends, every dot a write of
     // its own.
-    not_on_windows(on(Console::terminal, converts("terminal", {"in", "out"}, noise(1000), "007d5\n50\n7d\n0\n",
-                                                  std::string("\x50\x7d\x00", 3))),
-                   "it has no pseudo-terminals"),
+    converts("terminal", {"in", "out"}, noise(1000), "007d5\n50\n7d\n0\n", std::string("\x50\x7d\x00", 3))
+        .on(Console::terminal)
+        .skip_on_windows("it has no pseudo-terminals"),
     // The replaced output keeps its ACL and extended attributes: the ACL
     // here gives its group no write, and nobody no access at all.
-    not_on_windows(prepared(converts_abc("output_with_an_acl", {"in", "out"}),
-                            "setfacl -m u:daemon:rw,u:nobody:-,g::r,m::rw,o::- out && setfattr -n user.a -v b out",
-                            "setfacl and setfattr cannot set an ACL and an attribute here"),
-                   "wine keeps no ACL"),
+    converts_abc("output_with_an_acl", {"in", "out"})
+        .prepared("setfacl -m u:daemon:rw,u:nobody:-,g::r,m::rw,o::- out && setfattr -n user.a -v b out",
+                  "setfacl and setfattr cannot set an ACL and an attribute here")
+        .skip_on_windows("wine keeps no ACL"),
     // A folder that only takes more files, and a file mounted over another,
     // cannot have the output renamed over; it is written in place.
-    not_on_windows(prepared(converts_abc("output_in_an_append_only_folder", {"in", "append/obj"}, "append/obj"),
-                            "mkdir append && cp out append/obj && chattr +a append",
-                            "only root can make a folder append-only, on a file system that has them"),
-                   "it has no append-only folders"),
+    converts_abc("output_in_an_append_only_folder", {"in", "append/obj"}, "append/obj")
+        .prepared("mkdir append && cp out append/obj && chattr +a append",
+                  "only root can make a folder append-only, on a file system that has them")
+        .skip_on_windows("it has no append-only folders"),
     [] {
         Row row = converts_abc("output_mounted_on_its_own", {"in", "mounted"}, "mounted");
         row.objects["mount_source"] = row.objects["mounted"];
-        return not_on_windows(prepared(row, "cp out mounted && cp out mount_source && mount --bind mount_source mounted",
-                                       "only root can mount a file over another"),
-                              "it has no bind mounts");
+        return row
+            .prepared("cp out mounted && cp out mount_source && mount --bind mount_source mounted",
+                      "only root can mount a file over another")
+            .skip_on_windows("it has no bind mounts");
     }(),
     // A name longer than Windows' 260 characters, to an existing output.
     [] {
         const std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e') + "/out";
-        return prepared(converts_abc("output_with_a_long_name", {"in", deep}, deep.c_str()),
-                        "mkdir -p " + deep.substr(0, 241) + " && cp out " + deep);
+        return converts_abc("output_with_a_long_name", {"in", deep}, deep.c_str())
+            .prepared("mkdir -p " + deep.substr(0, 241) + " && cp out " + deep);
     }(),
 };
 
@@ -266,43 +211,47 @@ const Row failures[] = {
         row.windows_said = error("Problem opening file <n\xf6ne ?.bin>.");
         return row;
     }(),
-    refused("input_is_a_directory", {"folder", "out"}, error("Problem opening file <folder>."), "folder: Is a directory"),
+    refused("input_is_a_directory", {"folder", "out"}, error("Problem opening file <folder>."),
+            "folder: Is a directory"),
     refused("input_too_large", {"big", "out"}, error("File <big> is too large (at most 524285 bytes).")),
     refused("output_is_the_input", {"in", "in"}, error("Output file <in> is the input file.")),
     refused("output_is_a_hard_link_to_the_input", {"in", "hard"}, error("Output file <hard> is the input file.")),
     refused("output_is_a_symbolic_link_to_the_input", {"in", "soft"}, error("Output file <soft> is the input file.")),
-    named(refused("one_name_that_is_the_object_name", {"obj.hp"}, error("Output file <obj.hp> is the input file.")),
-          "obj.hp"),
+    refused("one_name_that_is_the_object_name", {"obj.hp"}, error("Output file <obj.hp> is the input file."))
+        .named("obj.hp"),
     refused("output_folder_missing", {"in", "none/out"}, error("Problem opening file <none/out>."),
             "none/out: No such file or directory"),
     // The report would run through the object.
-    not_on_windows(refused("output_is_standard_output", {"in", "../transcript"},
-                           error("Output file <../transcript> is standard output.")),
-                   "wine cannot identify the file it hands a program as standard output"),
-    not_on_windows(on(Console::pipe, refused("output_is_standard_output_through_a_pipe", {"in", "/dev/stdout"},
-                                             error("Output file </dev/stdout> is standard output."))),
-                   "it has no /dev/stdout"),
-    not_on_windows(on(Console::terminal, refused("output_is_the_terminal_by_another_name", {"in", "/dev/tty"},
-                                                 error("Output file </dev/tty> is standard output."))),
-                   "it has no /dev/tty"),
+    refused("output_is_standard_output", {"in", "../transcript"},
+            error("Output file <../transcript> is standard output."))
+        .skip_on_windows("wine cannot identify the file it hands a program as standard output"),
+    refused("output_is_standard_output_through_a_pipe", {"in", "/dev/stdout"},
+            error("Output file </dev/stdout> is standard output."))
+        .on(Console::pipe)
+        .skip_on_windows("it has no /dev/stdout"),
+    refused("output_is_the_terminal_by_another_name", {"in", "/dev/tty"},
+            error("Output file </dev/tty> is standard output."))
+        .on(Console::terminal)
+        .skip_on_windows("it has no /dev/tty"),
     // Opening a FIFO waits for a writer: the run must refuse it, not hang.
-    not_on_windows(refused("input_is_a_fifo", {"fifo", "out"}, error("Problem opening file <fifo>.")), "it has no FIFOs"),
-    not_on_windows(refused("input_is_a_device", {"/dev/zero", "out"}, error("Problem opening file </dev/zero>.")),
-                   "it has no device files"),
+    refused("input_is_a_fifo", {"fifo", "out"}, error("Problem opening file <fifo>."))
+        .skip_on_windows("it has no FIFOs"),
+    refused("input_is_a_device", {"/dev/zero", "out"}, error("Problem opening file </dev/zero>."))
+        .skip_on_windows("it has no device files"),
     // Every write to a full device fails as on a full disk, here only when
     // the output is closed; the device is not removed.  It is a node of the
     // row's own, so a run that wrongly removed it removes nothing else.
-    not_on_windows(prepared(failing(refused("output_device_is_full", {"in", "full"}, "0000b\nb0\n0\n0\n",
-                                            "full: No space left on device"),
-                                    "Problem writing file <full>."),
-                            "mknod full c 1 7", "it cannot make a device node here"),
-                   "it has no device files"),
-    not_on_windows(refused("output_is_a_fifo_without_a_reader", {"in", "fifo"}, error("Problem opening file <fifo>."),
-                           "fifo: No such device or address"),
-                   "it has no FIFOs"),
+    refused("output_device_is_full", {"in", "full"}, "0000b\nb0\n0\n0\n", "full: No space left on device")
+        .failing("Problem writing file <full>.")
+        .prepared("mknod full c 1 7", "it cannot make a device node here")
+        .skip_on_windows("it has no device files"),
+    refused("output_is_a_fifo_without_a_reader", {"in", "fifo"}, error("Problem opening file <fifo>."),
+            "fifo: No such device or address")
+        .skip_on_windows("it has no FIFOs"),
     // Replacing it by a rename must not get around its permission bits.
-    as_nobody(refused("output_is_read_only", {"in", "read_only"}, error("Problem opening file <read_only>."),
-                      "read_only: Permission denied")),
+    refused("output_is_read_only", {"in", "read_only"}, error("Problem opening file <read_only>."),
+            "read_only: Permission denied")
+        .as_nobody(),
     // The kernel refuses to follow a link, or to open a file, that another
     // user planted in a shared folder; so does korrin.
     planted("planted_link", "protected_symlinks", "ln -s ../out tmp/out.hp"),
@@ -312,12 +261,14 @@ const Row failures[] = {
     past_size_limit("output_reaches_the_file_size_limit", "new"),
     past_size_limit("old_output_is_kept_when_the_copy_fails", "out"),
     past_size_limit("output_link_reaches_the_file_size_limit", "soft_new"),
-    emptying(past_size_limit("hard_linked_output_is_cut_to_zero", "linked"), {"linked", "linked_twin"}),
-    emptying(as_nobody(past_size_limit("output_in_a_locked_folder_is_cut_to_zero", "locked/obj")), {"locked/obj"}),
+    past_size_limit("hard_linked_output_is_cut_to_zero", "linked").emptying({"linked", "linked_twin"}),
+    past_size_limit("output_in_a_locked_folder_is_cut_to_zero", "locked/obj").as_nobody().emptying({"locked/obj"}),
     // A file of root's in a folder open to all, written as nobody: its owner
     // could not be kept, as in /tmp.
-    prepared(emptying(as_nobody(past_size_limit("output_of_another_owner_is_cut_to_zero", "shared")), {"shared"}),
-             "test $(id -u) = 0", "only root can make a file of another owner"),
+    past_size_limit("output_of_another_owner_is_cut_to_zero", "shared")
+        .as_nobody()
+        .emptying({"shared"})
+        .prepared("test $(id -u) = 0", "only root can make a file of another owner"),
     // Six descriptors: the standard three, the input, the folder and the
     // old output, and none left for the new file.  The old output is not
     // then written in place: only a folder that refuses new files, or an
@@ -348,31 +299,29 @@ const Row failures[] = {
     // a file written in place is cut to zero.
     interrupted("interrupt_keeps_the_old_output", "out", SIGINT),
     interrupted("hangup_twice_keeps_the_old_output", "out", SIGHUP, true),
-    emptying(interrupted("real_time_signal_cuts_a_hard_linked_output", "linked", SIGRTMIN + 1),
-             {"linked", "linked_twin"}),
+    interrupted("real_time_signal_cuts_a_hard_linked_output", "linked", SIGRTMIN + 1)
+        .emptying({"linked", "linked_twin"}),
     // Reading the start of a process's memory fails: nothing is mapped there.
-    not_on_windows(failing(refused("input_read_fails", {"/proc/self/mem", "new"}, "00005\n50\n0\n0\n",
-                                   "/proc/self/mem: Input/output error"),
-                           "Problem reading file </proc/self/mem>."),
-                   "it has no /proc"),
+    refused("input_read_fails", {"/proc/self/mem", "new"}, "00005\n50\n0\n0\n", "/proc/self/mem: Input/output error")
+        .failing("Problem reading file </proc/self/mem>.")
+        .skip_on_windows("it has no /proc"),
     // /proc reports a size of 0 for files that hold text, /sys 4096 for
     // files that hold a few bytes.
-    not_on_windows(failing(refused("input_longer_than_its_size", {"/proc/self/status", "new"}, "00005\n50\n0\n0\n"),
-                           "File </proc/self/status> changed while it was read."),
-                   "it has no /proc"),
-    not_on_windows(failing(refused("input_shorter_than_its_size", {"/sys/devices/system/cpu/online", "new"},
-                                   "02005\n50\n0\n2\n"),
-                           "File </sys/devices/system/cpu/online> changed while it was read."),
-                   "it has no /sys"),
+    refused("input_longer_than_its_size", {"/proc/self/status", "new"}, "00005\n50\n0\n0\n")
+        .failing("File </proc/self/status> changed while it was read.")
+        .skip_on_windows("it has no /proc"),
+    refused("input_shorter_than_its_size", {"/sys/devices/system/cpu/online", "new"}, "02005\n50\n0\n2\n")
+        .failing("File </sys/devices/system/cpu/online> changed while it was read.")
+        .skip_on_windows("it has no /sys"),
     // Text the calculator cannot hold refuses the run before anything is
     // written; the place counts characters.
-    given("one\r\ntwo\n\xC2\xAB 1 \xC2\xBB ... ab \xE2\x98\x83",
-          refused("text_with_no_calculator_character", {"-t", "in", "out"},
-                  error("File <in>, line 3, column 14: U+2603 has no calculator character."))),
-    given("\xCF\x80\n\xCF\x80\xCF\xFF",
-          refused("text_not_utf8", {"--text", "in", "out"}, error("File <in>, line 2, column 2: not UTF-8 text."))),
-    given("%%HP: T(3)A(R)F(.);\nab\xE9",
-          refused("ascii_above_127", {"-a", "in", "out"}, error("File <in>, line 2, column 3: not ASCII text."))),
+    refused("text_with_no_calculator_character", {"-t", "in", "out"},
+            error("File <in>, line 3, column 14: U+2603 has no calculator character."))
+        .given("one\r\ntwo\n\xC2\xAB 1 \xC2\xBB ... ab \xE2\x98\x83"),
+    refused("text_not_utf8", {"--text", "in", "out"}, error("File <in>, line 2, column 2: not UTF-8 text."))
+        .given("\xCF\x80\n\xCF\x80\xCF\xFF"),
+    refused("ascii_above_127", {"-a", "in", "out"}, error("File <in>, line 2, column 3: not ASCII text."))
+        .given("%%HP: T(3)A(R)F(.);\nab\xE9"),
 };
 
 class Korrin : public Rows {};
@@ -412,9 +361,7 @@ TEST_F(Korrin, TwoRunsIntoOneOutputLeaveOneWholeObject)
         Result second;
         std::thread other;
         const auto run_second = [&](pid_t, const fs::path& folder, Snapshot&) {
-            other = std::thread([&, folder] {
-                second = run(folder, {"other", output}, with(korrin_command));
-            });
+            other = std::thread([&, folder] { second = run(folder, {"other", output}, with(korrin_command)); });
             // The second run has opened the output when the first ends.
             usleep(100000);
         };
