@@ -14,6 +14,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <numeric>
+#include <regex>
 
 bool windows = false;
 const std::string korrin_banner = "Korrin\nVersion 1.0  12-jul-2001\n\n  Usage:  korrin input_file output_file\n\n";
@@ -23,13 +25,7 @@ std::vector<std::string> unkorrin_command;
 
 std::string crlf(const std::string& text)
 {
-    std::string converted;
-    for (const char c : text) {
-        if (c == '\n')
-            converted += '\r';
-        converted += c;
-    }
-    return converted;
+    return std::regex_replace(text, std::regex("\n"), "\r\n");
 }
 
 std::string slurp(const fs::path& file)
@@ -57,9 +53,8 @@ std::string error(const std::string& text)
 
 std::string every_value()
 {
-    std::string bytes;
-    for (int value = 0; value < 256; ++value)
-        bytes += static_cast<char>(value);
+    std::string bytes(256, '\0');
+    std::iota(bytes.begin(), bytes.end(), '\0');
     return bytes;
 }
 
@@ -400,7 +395,8 @@ void Rows::check(const Row& row)
     if (row.options.console == Console::closed_pipe || row.options.console == Console::none)
         return;
     const std::string& banner = row.program == &korrin_command ? korrin_banner : unkorrin_banner;
-    std::string said = (row.banner ? banner : "") + (windows && !row.windows_said.empty() ? row.windows_said : row.said);
+    std::string said = (row.banner ? banner : "") + (windows && !row.windows_said.empty() ? row.windows_said
+                                                                                          : row.said);
     std::string last = row.last;
     if (windows || row.options.console == Console::terminal) {
         said = crlf(said);
@@ -430,24 +426,17 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     // New files of the tests' user and of the programs are 0644.
     umask(022);
-    // Windows builds run under wine.
-    std::vector<std::string> runner;
-    int next = 1;
-    for (; next < argc && std::strcmp(argv[next], "--") != 0; ++next) {
-        if (std::strcmp(argv[next], "--windows") == 0)
-            windows = true;
-    }
-    if (argc - next != 3) {
+    windows = argc == 5 && std::strcmp(argv[1], "--windows") == 0;
+    if (argc != (windows ? 5 : 4) || std::strcmp(argv[argc - 3], "--") != 0) {
         std::fprintf(stderr, "usage: %s [gtest flags] [--windows] -- KORRIN UNKORRIN\n", argv[0]);
         return 2;
     }
-    // Each row runs in a folder of its own, so the programs' names are
-    // made absolute.
-    if (windows)
-        runner.push_back("wine");
-    korrin_command = runner;
-    korrin_command.push_back(fs::absolute(argv[next + 1]).string());
-    unkorrin_command = runner;
-    unkorrin_command.push_back(fs::absolute(argv[next + 2]).string());
+    // Each row runs in a folder of its own, so the programs' names are made
+    // absolute; Windows builds run under wine.
+    for (auto [command, name] : {std::pair{&korrin_command, argv[argc - 2]}, {&unkorrin_command, argv[argc - 1]}}) {
+        if (windows)
+            command->push_back("wine");
+        command->push_back(fs::absolute(name).string());
+    }
     return RUN_ALL_TESTS();
 }

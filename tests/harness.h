@@ -141,6 +141,13 @@ struct Row {
         row.skip = why;
         return row;
     }
+    // Written whole as the output, by its other name too.
+    Row twin(const std::string& file, const std::string& other) const
+    {
+        Row row = *this;
+        row.objects[other] = row.objects.at(file);
+        return row;
+    }
     // The input under another name too.
     Row named(const std::string& file) const { return prepared("cp in './" + file + "'"); }
     // Written in place, and cut to zero when the run fails.

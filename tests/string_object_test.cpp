@@ -5,11 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace {
 
-using korrin::crc_update;
 using korrin::length_digits;
 using korrin::length_field_bytes;
 
@@ -42,23 +40,6 @@ TEST(LengthField, WorkedValues)
         EXPECT_EQ(length_digits(row.size), row.text);
         EXPECT_EQ(length_field_bytes(row.text), row.bytes);
     }
-}
-
-// The calculator's own rule for the checksum BYTES shows, a nibble at a
-// time and low nibble first, against the tables, continued across two calls
-// and over lengths that are not whole steps.  The worked BYTES figures are
-// checked on unkorrin's transcript.
-TEST(Checksum, MatchesTheNibbleRule)
-{
-    std::vector<unsigned char> bytes;
-    for (unsigned i = 0; i < 1000; ++i)
-        bytes.push_back(static_cast<unsigned char>(i * 37 + i / 256));
-    std::uint16_t expected = 0;
-    for (const unsigned byte : bytes)
-        for (const unsigned nibble : {byte & 0xfu, byte >> 4u})
-            expected = static_cast<std::uint16_t>(expected >> 4u ^ ((expected ^ nibble) & 0xfu) * 0x1081u);
-    const std::uint16_t first = crc_update(0, bytes.data(), 333);
-    EXPECT_EQ(crc_update(first, bytes.data() + 333, bytes.size() - 333), expected);
 }
 
 }  // namespace

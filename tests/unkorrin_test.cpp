@@ -149,12 +149,10 @@ TEST_F(Trips, ObjectThatGrowsDuringTheRunIsRefused)
         usleep(200000);
         std::ofstream(work / "in", std::ios::binary | std::ios::app) << "more";
         fcntl(reader, F_SETFL, 0);
-        char block[4096];
-        while (read(reader, block, sizeof block) > 0) {
+        for (char block[4096]; read(reader, block, sizeof block) > 0;) {
         }
     });
-    const Result result =
-        run(work, {"in", "fifo"}, with(unkorrin_command));
+    const Result result = run(work, {"in", "fifo"}, with(unkorrin_command));
     grow.join();
     close(reader);
     EXPECT_EQ(result.status, 1);
