@@ -18,12 +18,13 @@
 #include <regex>
 
 bool windows = false;
+constexpr uid_t nobody = 65534;
 const std::string korrin_banner = "Korrin\nVersion 1.0  12-jul-2001\n\n  Usage:  korrin input_file output_file\n\n";
 const std::string unkorrin_banner = "Unkorrin\nVersion 1.0\n\n  Usage:  unkorrin object_file [output_file]\n\n";
 std::vector<std::string> korrin_command;
 std::vector<std::string> unkorrin_command;
 
-std::string crlf(const std::string& text)
+static std::string crlf(const std::string& text)
 {
     return std::regex_replace(text, std::regex("\n"), "\r\n");
 }
@@ -69,6 +70,14 @@ std::string noise(std::size_t size)
     return bytes;
 }
 
+static std::string content(const std::string& bytes)
+{
+    // Long content by its size and hash, so that a difference reads easily.
+    if (bytes.size() > 64)
+        return "| " + std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
+    return "| " + bytes;
+}
+
 namespace {
 
 // Every extended attribute, the ACL among them, by name and value.
@@ -102,13 +111,6 @@ std::string describe(const fs::path& file)
     return head + attributes(file) + content(slurp(file));
 }
 
-std::string content(const std::string& bytes)
-{
-    // Long content by its size and hash, so that a difference reads easily.
-    if (bytes.size() > 64)
-        return "| " + std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
-    return "| " + bytes;
-}
 
 namespace {
 
@@ -146,6 +148,12 @@ bool open_to_others(const fs::path& folder)
         if (step == step.parent_path())
             return true;
     }
+}
+
+// Runs `command` in `folder` with a shell; whether it succeeded.
+bool shell(const fs::path& folder, const std::string& command)
+{
+    return std::system(("cd '" + folder.string() + "' && (" + command + ") 2>/dev/null").c_str()) == 0;
 }
 
 long write_calls(pid_t process)
@@ -224,13 +232,8 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, const O
     // nobody may not reach the build tree (a clone in /root, say): it runs
     // a copy of the program beside its work folder instead.
     if (options.unprivileged && geteuid() == 0 && !windows) {
-        const fs::path copy = folder.parent_path() / "program" / fs::path(words[0]).filename();
-        std::error_code ec;
-        fs::create_directories(copy.parent_path(), ec);
-        fs::copy_file(words[0], copy, fs::copy_options::overwrite_existing, ec);
-        if (ec)
-            ADD_FAILURE() << "cannot copy " << words[0] << ": " << ec.message();
-        words[0] = copy.string();
+        EXPECT_TRUE(shell(folder.parent_path(), "mkdir -p program && cp '" + words[0] + "' program/"));
+        words[0] = (folder.parent_path() / "program" / fs::path(words[0]).filename()).string();
     }
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -294,10 +297,6 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, const O
     return result;
 }
 
-bool shell(const fs::path& folder, const std::string& command)
-{
-    return std::system(("cd '" + folder.string() + "' && (" + command + ") 2>/dev/null").c_str()) == 0;
-}
 
 Row refusal(const std::vector<std::string>& program, const char* name, std::vector<std::string> args,
             std::string said, std::string reason)

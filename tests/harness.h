@@ -32,9 +32,7 @@ extern std::vector<std::string> korrin_command;
 extern std::vector<std::string> unkorrin_command;
 extern const std::string korrin_banner;
 extern const std::string unkorrin_banner;
-constexpr uid_t nobody = 65534;
 
-std::string crlf(const std::string& text);
 std::string slurp(const fs::path& file);
 void put(const fs::path& file, const std::string& bytes);
 std::string data(const char* name);
@@ -48,7 +46,6 @@ std::string noise(std::size_t size);
 // attributes, then "| " and its content (a long one by its size and hash);
 // where a symbolic link leads; or its kind.
 std::string describe(const fs::path& file);
-std::string content(const std::string& bytes);
 
 using Snapshot = std::map<std::string, std::string>;
 
@@ -86,9 +83,6 @@ inline Options with(const std::vector<std::string>& program, Console console = C
     options.program = &program;
     return options;
 }
-
-// Runs `command` in `folder` with a shell; whether it succeeded.
-bool shell(const fs::path& folder, const std::string& command);
 
 Result run(const fs::path& folder, const std::vector<std::string>& args, const Options& options = {},
            const During& during = nullptr, Snapshot* expected = nullptr);
