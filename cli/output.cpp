@@ -8,13 +8,15 @@
 //
 //   nothing open           nothing to undo.
 //   new file               the run's new file beside the output (`fresh`)
-//                          is removed, by the name the run gave it, in the
-//                          folder the run opened; the output is untouched.
+//                          is removed, by the name the run gave it in the
+//                          folder the run opened (on Windows, through the
+//                          run's own handle); the output is untouched.
 //   in place, untouched    the output is open (`old`) and locked against
 //                          other runs, but not yet cut: nothing to undo.
 //   in place, written      the output has been cut and is being written
-//                          (`cut`): it is cut to zero, so that no broken
-//                          object is left looking whole.
+//                          (`cut`, from the cut to the close that ends
+//                          the writing): it is cut to zero, so that no
+//                          broken object is left looking whole.
 //   copied back            a finished new file that could not take the
 //                          output's place is being copied into it: both of
 //                          the two above.
@@ -82,24 +84,28 @@ int refuse(const char* message, const std::string& name, std::error_code cause =
 // Puts the finished new file in the output's place.
 std::error_code place_new_file()
 {
-    const bool replacing = pending.old != no_handle;
     // Durable before visible: renamed over the old output before its
     // content reaches the disk, a power cut could leave neither object.
     // A new output has nothing to lose.
-    if (replacing)
+    if (pending.old != no_handle)
         if (const std::error_code error = sync(pending.fresh))
             return error;
     std::error_code error = put_in_place(pending);
     // An output that can be written but not replaced (held open by another
     // program on Windows, say) is written in place after all, from the
-    // finished new file.
-    if (error && replacing && refuses_replacement(error)) {
-        error = lock(pending.old);
+    // finished new file, while both are still there.
+    if (error && refuses_replacement(error) && pending.old != no_handle && pending.fresh != no_handle &&
+        !(error = lock(pending.old))) {
+        error = cut_to_zero(pending.old);
+        hold_signals();
+        pending.cut = true;
+        release_signals();
+        if (!error)
+            error = copy_into_old(pending);
         if (!error) {
             hold_signals();
-            pending.cut = true;
+            pending.cut = false;
             release_signals();
-            error = copy_into_old(pending);
         }
     }
     return error;
@@ -135,9 +141,10 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
     // Refused: the output is where the transcript goes, standard output
     // under another name (/dev/stdout, a file redirected to), or the
     // terminal that shows it (/dev/tty).  The report would run through the
-    // object.
+    // object.  A device that is no terminal (/dev/null) keeps neither.
     if (exists && identify_console(other) &&
-        (same_file(old, other) || (old.terminal != 0 && old.terminal == other.terminal)))
+        ((same_file(old, other) && (!old.special || old.terminal != 0)) ||
+         (old.terminal != 0 && old.terminal == other.terminal)))
         return refuse(is_console, name);
 
     // In place, as it is: a device, a FIFO or a terminal has no content to
@@ -185,10 +192,11 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
     std::setvbuf(out, output_buffer, _IOFBF, sizeof output_buffer);
     // Nothing is cut until everything the writing needs is there.
     if (in_place) {
+        error = cut_to_zero(pending.old);
         hold_signals();
         pending.cut = true;
         release_signals();
-        if ((error = cut_to_zero(pending.old))) {
+        if (error) {
             static_cast<void>(std::fclose(out));
             out = nullptr;
             return refuse(opening_failed, name, error);
@@ -203,6 +211,12 @@ std::error_code finish_output(std::FILE* out)
     if (std::fclose(out) != 0)
         error = stream_error();
     pending.stream = no_handle;
+    // Written whole in place: nothing to undo any more.
+    if (!error && pending.fresh == no_handle) {
+        hold_signals();
+        pending.cut = false;
+        release_signals();
+    }
     if (!error && pending.fresh != no_handle)
         error = place_new_file();
     settle(static_cast<bool>(error));

@@ -3,7 +3,8 @@
 // The object goes into a new file that the run makes for itself beside the
 // output, named "<output>.<program>-XXXXXX" and created exclusively, so it
 // can never be a file that was already there.  Only when that file is whole,
-// closed and on the disk does it take the output's place, in one rename:
+// closed and, over an existing output, on the disk does it take the
+// output's place, in one rename:
 // until then the output is exactly as it was, and afterwards it is the
 // whole new object, with the old file's owner, group, permission bits and
 // extended attributes (its ACL among them).  Two runs into one output each
@@ -15,9 +16,9 @@
 // or attributes a new file cannot be given; a file in a folder that allows
 // no new file, or no rename; a file mounted on its own, or held open by a
 // program that forbids its replacement.  A regular file written in place is
-// locked for the run, so that a second run waits, and is cut only when the
-// first byte is ready; when writing it fails, it is cut to zero length, so
-// that no broken object is left looking whole.
+// locked for the run, so that a second run waits, and is cut only once
+// everything the writing needs is ready; when writing it fails, it is cut
+// to zero length, so that no broken object is left looking whole.
 //
 // A failure, or a signal that ends the run (every signal that would end
 // the process and can be caught; on Windows the console's Ctrl-C,

@@ -259,6 +259,7 @@ bool identify(handle file, Identity& identity)
     identity.file = status.st_ino;
     identity.links = status.st_nlink;
     identity.regular = S_ISREG(status.st_mode);
+    identity.special = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
     identity.terminal = 0;
     if (isatty(fd_of(file))) {
         identity.terminal = status.st_rdev;
@@ -401,7 +402,7 @@ std::error_code copy_into_old(Output& pending)
 {
     const int from = fd_of(pending.fresh);
     const int to = fd_of(pending.old);
-    if (lseek(from, 0, SEEK_SET) != 0 || ftruncate(to, 0) != 0 || lseek(to, 0, SEEK_SET) != 0)
+    if (lseek(from, 0, SEEK_SET) != 0 || lseek(to, 0, SEEK_SET) != 0)
         return last_error();
     char block[1 << 16];
     for (;;) {

@@ -40,6 +40,7 @@ struct Identity {
     std::uint64_t file = 0;
     std::uint64_t links = 0;
     bool regular = false;
+    bool special = false;  // a character or block device
     // The terminal device behind the file, whatever name opened it (/dev/tty
     // is the terminal of the session); 0 when it is no terminal.
     std::uint64_t terminal = 0;
@@ -105,7 +106,8 @@ std::error_code sync(handle file);
 // Renames the new file over the output, closing what must be closed first.
 std::error_code put_in_place(Output& pending);
 
-// Copies the finished new file into the old output, written in place.
+// Copies the finished new file into the old output, already cut to zero,
+// from its start.
 std::error_code copy_into_old(Output& pending);
 
 // Removes the new file and forgets it.

@@ -354,7 +354,7 @@ namespace {
 // read.  No errors of merging are ignored, so that an ACL that cannot be
 // kept (for want of WRITE_DAC on a network share, say) fails the
 // replacement, and the output is written in place instead.
-DWORD replace_old(const fs::path& fresh, const fs::path& output, Output& pending)
+DWORD replace_old(const fs::path& fresh, const fs::path& output, Output& pending, bool& old_gone)
 {
     DWORD error = NO_ERROR;
     for (int attempt = 0; attempt < 10; ++attempt) {
@@ -367,8 +367,10 @@ DWORD replace_old(const fs::path& fresh, const fs::path& output, Output& pending
         // the new one in).  There is nothing left to keep, nor to write in
         // place, and the new file takes the free name by a rename; if a file
         // has come back under it, ReplaceFileW replaces that one.
-        if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_FILE_NOT_FOUND)
+        if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
+            error != ERROR_FILE_NOT_FOUND)
             return error;
+        old_gone = true;
         close_handle(pending.old);
         if (MoveFileExW(fresh.c_str(), output.c_str(), 0))
             return NO_ERROR;
@@ -406,11 +408,15 @@ std::error_code put_in_place(Output& pending)
     // removal are open on it.
     close_handle(pending.fresh);
     DWORD error = NO_ERROR;
+    bool old_gone = false;
     if (pending.old != no_handle)
-        error = replace_old(fresh, output, pending);
+        error = replace_old(fresh, output, pending, old_gone);
     else if (!MoveFileExW(fresh.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING))
         error = GetLastError();
-    if (error == NO_ERROR) {
+    // Where the old output went and the new file could not take its name,
+    // the new file is the one whole object left: it stays, under its own
+    // name, and the run fails saying so.
+    if (error == NO_ERROR || old_gone) {
         pending.fresh_name.clear();
     } else {
         // The new file stays, to be copied into the output or removed:
@@ -435,7 +441,7 @@ std::error_code copy_into_old(Output& pending)
     const HANDLE from = win(pending.fresh);
     const HANDLE to = win(pending.old);
     const LARGE_INTEGER start = {};
-    if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !cut(to))
+    if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !SetFilePointerEx(to, start, nullptr, FILE_BEGIN))
         return last_error();
     char block[1 << 16];
     DWORD got = 0;

@@ -152,7 +152,7 @@ std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size, s
         error = stream_error();
         return nullptr;
     }
-    struct stat status;
+    struct stat status = {};
     std::FILE* in = nullptr;
     if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)

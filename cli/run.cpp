@@ -132,19 +132,22 @@ int copy_text(std::FILE* in, std::FILE* out, std::uintmax_t size, std::uintmax_t
               bool dots, const std::string& in_name, const std::string& out_name)
 {
     std::uintmax_t left = characters;
-    bool written = true;
+    std::error_code unwritten;
     text_fault fault;
     const text_end end = read_text_blocks(in, size, form, fault, [&](const unsigned char* text, std::size_t made) {
         if (made > left)
             return false;
         left -= made;
-        written = std::fwrite(text, 1, made, out) == made;
+        if (std::fwrite(text, 1, made, out) != made) {
+            unwritten = stream_error();
+            return false;
+        }
         for (std::size_t i = 0; dots && i < made; ++i)
             write_byte('.', stdout);
-        return written;
+        return true;
     });
-    if (!written)
-        return fail_after_dots(stream_error(), writing_failed, out_name);
+    if (unwritten)
+        return fail_after_dots(unwritten, writing_failed, out_name);
     if (end == text_end::unreadable)
         return fail_after_dots(stream_error(), reading_failed, in_name);
     if (end != text_end::whole || left != 0)
