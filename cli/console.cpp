@@ -91,4 +91,13 @@ int fail(std::error_code cause, const char* format, ...)
     return 1;
 }
 
+int refuse_output(refusal why, std::error_code cause, const std::string& name)
+{
+    if (why == refusal::is_input)
+        return fail({}, is_input, name.c_str());
+    if (why == refusal::is_console)
+        return fail({}, is_console, name.c_str());
+    return fail(cause, opening_failed, name.c_str());
+}
+
 }  // namespace korrin

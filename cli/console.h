@@ -6,6 +6,8 @@
 #ifndef KORRIN_CLI_CONSOLE_H
 #define KORRIN_CLI_CONSOLE_H
 
+#include "output.h"
+
 #include <string>
 #include <system_error>
 
@@ -138,6 +140,9 @@ void print(const char* text);
 // error.  Returns the exit status of a failed run, so a step that refuses
 // to go on ends with `return fail(...)`.
 KORRIN_PRINTF(2, 3) int fail(std::error_code cause, const char* format, ...);
+
+// Says why the output named `name` was refused, and returns 1.
+int refuse_output(refusal why, std::error_code cause, const std::string& name);
 
 }  // namespace korrin
 

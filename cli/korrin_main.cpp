@@ -1,7 +1,7 @@
 // korrin: turns any file into an HP49 character-string object file.
 
 #include "console.h"
-#include "run.h"
+#include "wrap.h"
 #include "start.h"
 
 namespace {

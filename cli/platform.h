@@ -61,11 +61,6 @@ std::string reason(std::error_code cause);
 // Closes a file that was only read: its close has nothing to lose.
 void close_input(std::FILE* in);
 
-// A name for a new file beside one named `name`: "<name>.<program>-" and
-// six random letters.  A long name is shortened so that the result still
-// fits in a folder (255 characters on the common file systems).
-std::filesystem::path new_file_name(const std::filesystem::path& name, const char* program);
-
 // `file` as it is printed in a message: its bytes as given on POSIX.  On
 // Windows it is converted to the console's code page, or to the ANSI code
 // page when output is redirected, with '?' for what the page lacks.

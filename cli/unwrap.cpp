@@ -87,8 +87,9 @@ std::size_t in_form(const unsigned char* bytes, std::size_t size, file_form form
 // them when `out` is null, in blocks, carrying the checksum `crc` over
 // them.  The names are for the messages.
 int copy_string(std::FILE* in, std::FILE* out, std::uintmax_t characters, file_form form, std::uint16_t& crc,
-                const std::string& in_name, const std::string& out_name)
+                std::uintmax_t& written_size, const std::string& in_name, const std::string& out_name)
 {
+    written_size = 0;
     unsigned char block[1 << 14];
     // A character's longest text: a trigraph of four bytes.
     unsigned char text[sizeof block * 4];
@@ -104,6 +105,7 @@ int copy_string(std::FILE* in, std::FILE* out, std::uintmax_t characters, file_f
         }
         if (out && std::fwrite(written, 1, size, out) != size)
             return fail(stream_error(), writing_failed, out_name.c_str());
+        written_size += size;
         // The file was shorter than its size said when the run began.
         if (got != wanted)
             return std::ferror(in) ? fail(stream_error(), reading_failed, in_name.c_str())
@@ -131,8 +133,10 @@ int unwrap(const fs::path& object, const fs::path* output, file_form form)
     std::uintmax_t characters = 0;
     int status = check_object(in, size, in_name, head, characters);
     std::FILE* out = nullptr;
+    std::error_code cause;
     if (status == 0 && output)
-        status = open_output(*output, in, out_name, out);
+        if (const refusal why = open_output(*output, in, out, cause); why != refusal::none)
+            status = refuse_output(why, cause, out_name);
     if (status != 0) {
         close_input(in);
         return status;
@@ -142,7 +146,8 @@ int unwrap(const fs::path& object, const fs::path* output, file_form form)
     report(characters_line, characters);
     // The calculator's checksum runs from the prolog to the last character.
     std::uint16_t crc = crc_update(0, head + header_size, prolog_and_length_size);
-    status = copy_string(in, out, characters, form, crc, in_name, out_name);
+    std::uintmax_t written = 0;
+    status = copy_string(in, out, characters, form, crc, written, in_name, out_name);
     // A file that grew or shrank during the run is not the object that was
     // checked; its string may be another's.
     if (status == 0 && current_size(in) != static_cast<std::intmax_t>(size))
@@ -154,7 +159,7 @@ int unwrap(const fs::path& object, const fs::path* output, file_form form)
         return status;
     }
     if (out)
-        if (const std::error_code cause = finish_output(out))
+        if (const std::error_code cause = finish_output(out, written))
             return fail(cause, writing_failed, out_name.c_str());
     report(bytes_line, static_cast<unsigned>(crc), characters + prolog_and_length_size);
     // Transfers pad a file to whole blocks; what follows the object is no

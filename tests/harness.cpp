@@ -236,6 +236,7 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, const O
         words[0] = (folder.parent_path() / "program" / fs::path(words[0]).filename()).string();
     }
     words.insert(words.end(), args.begin(), args.end());
+    words.insert(words.begin(), options.under.begin(), options.under.end());
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());

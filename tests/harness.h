@@ -65,6 +65,7 @@ struct Options {
     rlim_t memory_limit = RLIM_INFINITY;
     rlim_t descriptor_limit = RLIM_INFINITY;
     bool unprivileged = false;  // as nobody, when the tests run as root
+    std::vector<std::string> under;  // a program the run goes through: strace, to hold one system call
     const std::vector<std::string>* program = nullptr;
 };
 
@@ -144,6 +145,17 @@ struct Row {
     }
     // The input under another name too.
     Row named(const std::string& file) const { return prepared("cp in './" + file + "'"); }
+    // The `nth` `call` on `file` held for two seconds in the kernel by
+    // strace, while `change` runs in the folder: a window between two steps
+    // of the run, opened from outside.
+    Row delayed(const std::string& call, int nth, const std::string& file, const std::string& change) const
+    {
+        Row row = prepared("command -v strace >/dev/null && { (sleep 0.5; " + change + ") & }", "it needs strace")
+                      .skip_on_windows("strace cannot hold a call of wine's programs");
+        row.options.under = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", file, "-e", "trace=" + call,
+                             "-e", "inject=" + call + ":delay_exit=2000000:when=" + std::to_string(nth)};
+        return row;
+    }
     // Written in place, and cut to zero when the run fails.
     Row emptying(const std::vector<std::string>& files) const
     {

@@ -142,11 +142,6 @@ const Row conversions[] = {
     }(),
     // Through a symbolic link the file it leads to is written; the link stays.
     converts_abc("output_is_a_link", {"in", "soft_out"}),
-    [] {
-        Row row = converts_abc("output_is_a_link_to_no_file", {"in", "soft_new"}, "new");
-        row.changes["soft_new"] = "link to new";
-        return row.skip_on_windows("wine takes a link that leads nowhere for no file");
-    }(),
     // Written in place, so that each name keeps seeing one file.
     converts_abc("hard_linked_output", {"in", "linked"}, "linked").twin("linked", "linked_twin"),
     // The console is a report: with nobody reading it, or with standard
@@ -253,7 +248,7 @@ const Row failures[] = {
     // existing one is kept, one written in place is cut to zero.
     past_size_limit("output_reaches_the_file_size_limit", "new"),
     past_size_limit("old_output_is_kept_when_the_copy_fails", "out"),
-    past_size_limit("output_link_reaches_the_file_size_limit", "soft_new"),
+    past_size_limit("output_link_reaches_the_file_size_limit", "soft_out"),
     past_size_limit("hard_linked_output_is_cut_to_zero", "linked").emptying({"linked", "linked_twin"}),
     past_size_limit("output_in_a_locked_folder_is_cut_to_zero", "locked/obj").as_nobody().emptying({"locked/obj"}),
     // A file of root's in a folder open to all, written as nobody: its owner
@@ -273,16 +268,29 @@ const Row failures[] = {
         row.not_on_windows = "wine needs more descriptors than the program";
         return row;
     }(),
-    // The link that is the output is turned to the old output in the middle
-    // of the run, and the input grows so that the run fails: it removes its
-    // own new file and nothing the link leads to now.
+    // A name taken by a link, even one that leads nowhere, is not followed
+    // to make a file at its end.
+    refused("output_is_a_link_to_no_file", {"in", "soft_new"}, error("Problem opening file <soft_new>."),
+            "soft_new: File exists")
+        .skip_on_windows("wine takes a link that leads nowhere for no file"),
+    // A link planted under a new output's name, after the run found no
+    // file there: before its copy, or during it.  Neither the link nor the
+    // file it leads to is touched.
     [] {
-        Row row = copy_fails("link_turned_during_the_run", {"in", "soft_new"}, "File <in> changed while it was read.");
+        Row row = refused("link_planted_under_a_new_name", {"in", "new"}, error("Problem opening file <new>."),
+                          "new: File exists")
+                      .delayed("openat", 1, "new", "ln -s out new");
+        // soft_new leads to the planted link now.
+        row.changes["new"] = "link to out";
+        row.changes["soft_new"] = "link to new";
+        return row;
+    }(),
+    [] {
+        Row row = copy_fails("link_planted_during_the_copy", {"in", "new"}, "Problem writing file <new>.",
+                             "new: File exists");
         row.during = [](pid_t, const fs::path& folder, Snapshot& expected) {
-            fs::remove(folder / "soft_new");
-            fs::create_symlink("out", folder / "soft_new");
-            std::ofstream(folder / "in", std::ios::binary | std::ios::app) << "more";
-            for (const char* name : {"soft_new", "in", "hard"})
+            fs::create_symlink("out", folder / "new");
+            for (const char* name : {"new", "soft_new"})
                 expected[name] = describe(folder / name);
         };
         return row;

@@ -99,7 +99,8 @@ const Row rows[] = {
         Row row = refused("output_reaches_the_file_size_limit", object("HPHP49-B", std::string(100000, 'x')),
                           {"in", "out"}, "Header: HPHP49-B\nCharacters: 100000\n" + error("Problem writing file <out>."),
                           "out: File too large");
-        row.options = {Console::pipe, 16384};
+        row.options.console = Console::pipe;
+        row.options.file_size_limit = 16384;
         return row;
     }(),
 };

@@ -25,15 +25,23 @@
 // Ctrl-Break and close events), removes the run's own new file and nothing
 // else.
 
-#ifndef KORRIN_CLI_OUTPUT_H
-#define KORRIN_CLI_OUTPUT_H
+#ifndef KORRIN_OUTPUT_OUTPUT_H
+#define KORRIN_OUTPUT_OUTPUT_H
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <string>
 #include <system_error>
 
 namespace korrin {
+
+// Why an output is refused before anything of it is touched.
+enum class refusal {
+    none,
+    unopenable,  // it cannot be opened or made; the system says why
+    is_input,    // it is the input, under whatever name
+    is_console,  // it is where the transcript goes
+};
 
 // Sets up the cleanup of the output when a signal ends the run or memory
 // runs out.  `program` names the new files, so a user who finds one after
@@ -41,15 +49,16 @@ namespace korrin {
 void guard_output(const char* program);
 
 // Checks `output` against the input `in` and standard output, and opens it
-// for writing in `out`.  Returns the exit status: 0, or 1 after printing
-// why not, with no file created or changed.  `name` is for the messages.
-int open_output(const std::filesystem::path& output, std::FILE* in, const std::string& name,
-                std::FILE*& out);
+// for writing in `out`.  Returns why not, with the system's `cause` where
+// there is one, and no file created or changed; or refusal::none.
+refusal open_output(const std::filesystem::path& output, std::FILE* in, std::FILE*& out, std::error_code& cause);
 
-// Closes `out` and puts the object in the output's place.  Returns why a
-// write, the close or the replacement failed, with the old output left as
-// it was (or, written in place, cut to zero length); or no error.
-std::error_code finish_output(std::FILE* out);
+// Flushes and closes `out`, checks that the file holds exactly `size`
+// bytes, and puts the object in the output's place.  Returns why a write,
+// the close or the replacement failed, with the old output left as it was
+// (or, written in place, cut to zero length); or no error.  From the moment
+// the object is in place, a signal no longer ends the run.
+std::error_code finish_output(std::FILE* out, std::uintmax_t size);
 
 // Gives up on `out` after a failed run: removes the new file, or cuts a
 // regular file written in place to zero length.
@@ -57,4 +66,4 @@ void discard_output(std::FILE* out);
 
 }  // namespace korrin
 
-#endif  // KORRIN_CLI_OUTPUT_H
+#endif  // KORRIN_OUTPUT_OUTPUT_H

@@ -4,8 +4,6 @@
 
 #include "output_system.h"
 
-#include "platform.h"
-
 #include <cerrno>
 #include <csignal>
 #include <string>
@@ -81,6 +79,9 @@ void fill_ending_signals()
 // handler returns.
 extern "C" void end_by_signal(int signal)
 {
+    // Once the whole object is in place, the run has succeeded.
+    if (watched && watched->placed)
+        _exit(0);
     if (watched)
         undo(*watched);
     struct sigaction action = {};
@@ -94,25 +95,21 @@ bool same_file(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The file at the end of the symbolic links that `file` may be, in
-// `target`; `file` itself when it is no link.  False for a loop of links.
-bool resolve_links(const fs::path& file, fs::path& target)
+#ifdef __linux__
+// The name the kernel gives the open file `fd`, which no link in it can
+// redirect: false where it gives none, or the file has gone.
+bool kernel_name(int fd, fs::path& name)
 {
-    // As many links as Linux follows in one name before it gives up.
-    constexpr int most_links = 40;
-    target = file;
-    for (int links = 0; links <= most_links; ++links) {
-        std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(target, ec)))
-            return true;
-        const fs::path next = fs::read_symlink(target, ec);
-        if (ec)
-            return false;
-        // A relative link is read from the folder that holds it.
-        target = next.is_absolute() ? next : target.parent_path() / next;
-    }
+    std::error_code error;
+    name = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    return !error && name.is_absolute();
+}
+#else
+bool kernel_name(int, fs::path&)
+{
     return false;
 }
+#endif
 
 bool stop_waiting(int fd)
 {
@@ -243,6 +240,13 @@ std::error_code open_existing(const fs::path& output, handle& old)
     struct stat second;
     close(fd);
     if (again >= 0 && (fstat(again, &second) != 0 || !same_file(first, second))) {
+        // The output went between the two opens, and the second made an
+        // empty file in its place: this run's, so it goes again, but only
+        // while the name still leads to it.
+        struct stat named;
+        if (second.st_size == 0 && second.st_uid == geteuid() && stat(output.c_str(), &named) == 0 &&
+            same_file(named, second))
+            static_cast<void>(unlink(output.c_str()));
         close(again);
         return std::make_error_code(std::errc::resource_unavailable_try_again);
     }
@@ -258,6 +262,7 @@ bool identify(handle file, Identity& identity)
     identity.device = status.st_dev;
     identity.file = status.st_ino;
     identity.links = status.st_nlink;
+    identity.size = static_cast<std::uint64_t>(status.st_size);
     identity.regular = S_ISREG(status.st_mode);
     identity.special = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
     identity.terminal = 0;
@@ -285,13 +290,13 @@ handle handle_of(std::FILE* stream)
 
 std::error_code find_folder(const fs::path& output, Output& pending)
 {
-    // A symbolic link stays, and the file it leads to is replaced: the new
-    // file is made in that file's folder.
-    fs::path target;
-    if (!resolve_links(output, target))
-        return std::make_error_code(std::errc::too_many_symbolic_link_levels);
-    pending.folder_name = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    pending.name = target.filename();
+    fs::path file = output;
+    struct stat named;
+    if (pending.old != no_handle && lstat(output.c_str(), &named) == 0 && S_ISLNK(named.st_mode) &&
+        !kernel_name(fd_of(pending.old), file))
+        return {};
+    pending.folder_name = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    pending.name = file.filename();
     if (pending.name.empty() || pending.name == "." || pending.name == "..")
         return std::make_error_code(std::errc::is_a_directory);
     const int folder = open(pending.folder_name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -299,24 +304,27 @@ std::error_code find_folder(const fs::path& output, Output& pending)
         return last_error();
     pending.folder = folder;
     // The name must still lead to the file that was opened: one swapped in
-    // meanwhile is refused rather than replaced.
-    struct stat named;
+    // meanwhile is refused rather than replaced.  A new output's name must
+    // still be free: a link there, even one that leads nowhere, is not
+    // followed to make a file at its end.
     struct stat opened;
     if (pending.old != no_handle &&
         (fstatat(folder, pending.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
          fstat(fd_of(pending.old), &opened) != 0 || !same_file(named, opened)))
         return std::make_error_code(std::errc::resource_unavailable_try_again);
+    if (pending.old == no_handle && fstatat(folder, pending.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0)
+        return std::make_error_code(std::errc::file_exists);
     return {};
 }
 
-bool can_rename_over(const Output& pending, const Identity& old)
+bool can_rename_over(const Output& pending, const Identity* old)
 {
     struct stat folder;
     if (fstat(fd_of(pending.folder), &folder) != 0)
         return false;
     // A file mounted over another (a bind mount) lies on a device of its
     // own, and the rename that would replace it fails.
-    if (folder.st_dev != old.device)
+    if (old && folder.st_dev != old->device)
         return false;
 #ifdef FS_IOC_GETFLAGS
     // An append-only folder takes a new file, but neither renames nor
@@ -332,6 +340,18 @@ bool can_rename_over(const Output& pending, const Identity& old)
         return false;
 #endif
     return true;
+}
+
+std::error_code create_output(Output& pending)
+{
+    hold_signals();
+    const int fd = openat(fd_of(pending.folder), pending.name.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int error = errno;
+    if (fd >= 0)
+        pending.old = fd;
+    release_signals();
+    return fd >= 0 ? std::error_code() : std::error_code(error, std::system_category());
 }
 
 std::error_code create_beside(Output& pending, bool keep_private)
@@ -384,15 +404,35 @@ std::error_code sync(handle file)
     return fsync(fd_of(file)) == 0 ? std::error_code() : last_error();
 }
 
+// Renames `from` to `to` in `folder` only while `to` is free.  Where the
+// file system cannot rename so, a second link is made instead, which fails
+// just the same when the name is taken, and the first link removed.
+int rename_to_free_name(int folder, const char* from, const char* to)
+{
+#ifdef RENAME_NOREPLACE
+    if (renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return -1;
+#endif
+    if (linkat(folder, from, folder, to, 0) != 0)
+        return -1;
+    static_cast<void>(unlinkat(folder, from, 0));
+    return 0;
+}
+
 std::error_code put_in_place(Output& pending)
 {
+    const int folder = fd_of(pending.folder);
     hold_signals();
-    const int placed = renameat(fd_of(pending.folder), pending.fresh_name.c_str(), fd_of(pending.folder),
-                                pending.name.c_str());
+    const int placed = pending.old != no_handle
+                           ? renameat(folder, pending.fresh_name.c_str(), folder, pending.name.c_str())
+                           : rename_to_free_name(folder, pending.fresh_name.c_str(), pending.name.c_str());
     const int error = errno;
     if (placed == 0) {
         close(fd_of(pending.fresh));
         pending.fresh = no_handle;
+        pending.placed = true;
     }
     release_signals();
     return placed == 0 ? std::error_code() : std::error_code(error, std::system_category());

@@ -1,4 +1,4 @@
-#include "run.h"
+#include "wrap.h"
 
 #include "charset.h"
 #include "console.h"
@@ -207,9 +207,10 @@ int convert(const fs::path& input, const fs::path& output, file_form form)
         return fail({}, too_large, in_name.c_str());
     }
     std::FILE* out = nullptr;
-    if (const int status = open_output(output, in, out_name, out); status != 0) {
+    std::error_code cause;
+    if (const refusal why = open_output(output, in, out, cause); why != refusal::none) {
         close_input(in);
-        return status;
+        return refuse_output(why, cause, out_name);
     }
 
     const int status = write_object(in, out, size, characters, form, in_name, out_name);
@@ -220,7 +221,7 @@ int convert(const fs::path& input, const fs::path& output, file_form form)
     }
     // Buffered bytes reach the file only as it closes, so a full disk often
     // shows here first.
-    if (const std::error_code cause = finish_output(out))
+    if (const std::error_code cause = finish_output(out, string_head_size + characters))
         return fail_after_dots(cause, writing_failed, out_name);
     print(korrin_done);
     return 0;

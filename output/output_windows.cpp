@@ -5,7 +5,6 @@
 
 #include "output_system.h"
 
-#include "platform.h"
 
 #include <cerrno>
 #include <string>
@@ -117,6 +116,9 @@ BOOL WINAPI end_by_control(DWORD event)
     // let go again: the lock stays held until the process is gone.
     EnterCriticalSection(&held);
     SuspendThread(main_thread);
+    // Once the whole object is in place, the run has succeeded.
+    if (watched->placed)
+        TerminateProcess(GetCurrentProcess(), 0);
     CONTEXT registers = {};
     registers.ContextFlags = CONTEXT_CONTROL;
     GetThreadContext(main_thread, &registers);
@@ -188,6 +190,19 @@ std::error_code open_existing(const fs::path& output, handle& old)
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         old = ours(file);
+        // A console (CON, CONOUT$) tells that it is one only to a handle
+        // that may also read it.
+        if (GetFileType(file) == FILE_TYPE_CHAR) {
+            const HANDLE both = CreateFileW(long_name(output).c_str(), GENERIC_READ | GENERIC_WRITE, share_all,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD mode = 0;
+            if (both != INVALID_HANDLE_VALUE && GetConsoleMode(both, &mode)) {
+                CloseHandle(file);
+                old = ours(both);
+            } else if (both != INVALID_HANDLE_VALUE) {
+                CloseHandle(both);
+            }
+        }
         return {};
     }
     const DWORD error = GetLastError();
@@ -212,6 +227,12 @@ bool identify(handle file, Identity& identity)
         identity.file = static_cast<std::uint64_t>(file);
         identity.links = 1;
         identity.regular = false;
+        identity.special = type == FILE_TYPE_CHAR;
+        // Every console handle of the process shows the one console window,
+        // as /dev/tty does a terminal.
+        DWORD mode = 0;
+        if (type == FILE_TYPE_CHAR && GetConsoleMode(opened, &mode))
+            identity.terminal = 1;
         return true;
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -220,6 +241,7 @@ bool identify(handle file, Identity& identity)
     identity.device = info.dwVolumeSerialNumber;
     identity.file = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
     identity.links = info.nNumberOfLinks;
+    identity.size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
     identity.regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     return true;
 }
@@ -271,12 +293,24 @@ std::error_code find_folder(const fs::path& output, Output& pending)
     return {};
 }
 
-bool can_rename_over(const Output&, const Identity&)
+bool can_rename_over(const Output&, const Identity*)
 {
     // Windows has no append-only folder and no file mounted on its own; what
     // keeps an output from being replaced shows only when ReplaceFileW
     // refuses, and put_in_place reports it then.
     return true;
+}
+
+std::error_code create_output(Output& pending)
+{
+    hold_signals();
+    const HANDLE created = CreateFileW((pending.folder_name / pending.name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = created == INVALID_HANDLE_VALUE ? GetLastError() : NO_ERROR;
+    if (error == NO_ERROR)
+        pending.old = ours(created);
+    release_signals();
+    return system_error(error);
 }
 
 std::error_code create_beside(Output& pending, bool)
@@ -411,13 +445,16 @@ std::error_code put_in_place(Output& pending)
     bool old_gone = false;
     if (pending.old != no_handle)
         error = replace_old(fresh, output, pending, old_gone);
-    else if (!MoveFileExW(fresh.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING))
+    // A new output takes its name only while the name is free: a file put
+    // there meanwhile is not replaced.
+    else if (!MoveFileExW(fresh.c_str(), output.c_str(), 0))
         error = GetLastError();
     // Where the old output went and the new file could not take its name,
     // the new file is the one whole object left: it stays, under its own
     // name, and the run fails saying so.
     if (error == NO_ERROR || old_gone) {
         pending.fresh_name.clear();
+        pending.placed = error == NO_ERROR;
     } else {
         // The new file stays, to be copied into the output or removed:
         // opened again, with DELETE, so that a handler can still remove it.

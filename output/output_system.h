@@ -4,8 +4,8 @@
 // file and decides nothing: which of them a run calls, and when, is the
 // policy's.
 
-#ifndef KORRIN_CLI_OUTPUT_SYSTEM_H
-#define KORRIN_CLI_OUTPUT_SYSTEM_H
+#ifndef KORRIN_OUTPUT_OUTPUT_SYSTEM_H
+#define KORRIN_OUTPUT_OUTPUT_SYSTEM_H
 
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +27,7 @@ struct Output {
     std::filesystem::path name;         // the output's own name in the folder
     handle old = no_handle;             // the output that was there, opened as a writer opens it
     bool cut = false;                   // old is being written in place
+    bool placed = false;                // the whole object is in the output's place
     handle fresh = no_handle;           // the run's new file beside the output
     std::filesystem::path fresh_name;   // its name in the folder
     handle stream = no_handle;          // what the output stream writes through
@@ -39,6 +40,7 @@ struct Identity {
     std::uint64_t device = 0;
     std::uint64_t file = 0;
     std::uint64_t links = 0;
+    std::uint64_t size = 0;
     bool regular = false;
     bool special = false;  // a character or block device
     // The terminal device behind the file, whatever name opened it (/dev/tty
@@ -77,15 +79,25 @@ bool identify(handle file, Identity& identity);
 bool identify_console(Identity& identity);
 handle handle_of(std::FILE* stream);
 
-// Finds the folder of the file `output` leads to, at the end of any
-// symbolic links, and opens it, filling folder, folder_name and name.  An
-// existing output (`old`) must be the file found there by that name.
+// Finds the output's folder and opens it, filling folder, folder_name and
+// name.  A new output's folder is the one its name gives, and the name is
+// never followed: whatever stands under it, a link among them, is not the
+// output's to replace.  An existing output that is a symbolic link is
+// replaced at the end of it, in the folder of the file that was opened, as
+// the system names it; where the system cannot name it, `folder` stays
+// empty and the output is written in place.  An existing output (`old`)
+// must be the file found in the folder by that name.
 std::error_code find_folder(const std::filesystem::path& output, Output& pending);
 
-// Whether the new file could take the output's place by a rename: not in
+// Whether a new file could take the output's place by a rename: not in
 // a folder that takes new files but allows no rename or removal
-// (append-only), nor over a file mounted on its own (a bind mount).
-bool can_rename_over(const Output& pending, const Identity& old);
+// (append-only), nor over an `old` output mounted on its own (a bind
+// mount).  `old` is null for a new output.
+bool can_rename_over(const Output& pending, const Identity* old);
+
+// Creates the output itself under its own name, exclusively, as `old`,
+// for a folder where no new file could take that name later.
+std::error_code create_output(Output& pending);
 
 // Creates a new file beside the output, exclusively, under a name made
 // from the output's and the program's, and records it in `pending` in the
@@ -104,6 +116,8 @@ std::error_code keep_attributes(const Output& pending);
 std::error_code sync(handle file);
 
 // Renames the new file over the output, closing what must be closed first.
+// Without an old output, the new file takes the name only while it is
+// still free: a file or link put there meanwhile is not replaced.
 std::error_code put_in_place(Output& pending);
 
 // Copies the finished new file into the old output, already cut to zero,
@@ -123,6 +137,11 @@ std::FILE* stream_over(handle file, handle& stream, std::error_code& error);
 
 void close_handle(handle& file);
 
+// A name for a new file beside one named `name`: "<name>.<program>-" and
+// six random letters.  A long name is shortened so that the result still
+// fits in a folder (255 characters on the common file systems).
+std::filesystem::path new_file_name(const std::filesystem::path& name, const char* program);
+
 }  // namespace korrin
 
-#endif  // KORRIN_CLI_OUTPUT_SYSTEM_H
+#endif  // KORRIN_OUTPUT_OUTPUT_SYSTEM_H

@@ -21,17 +21,18 @@
 //                          output's place is being copied into it: both of
 //                          the two above.
 //   done                   the new file has taken the output's place, or
-//                          the output was written whole: nothing to undo.
+//                          the output was written whole (`placed`):
+//                          nothing to undo, and a signal ends the run as
+//                          the success it is.
 //
 // A device, a FIFO or a terminal is written as it is; nothing of it is
 // kept in `pending`, and no cleanup touches it.
 
 #include "output.h"
 
-#include "console.h"
 #include "output_system.h"
-#include "platform.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 
@@ -55,9 +56,46 @@ void out_of_memory()
     std::_Exit(1);
 }
 
+std::error_code stream_error()
+{
+    return {errno, std::generic_category()};
+}
+
 bool same_file(const Identity& a, const Identity& b)
 {
     return a.device == b.device && a.file == b.file;
+}
+
+// Whether writing `old` would run the report through the object: it is
+// standard output under another name (/dev/stdout, a file redirected to),
+// or the terminal or console that shows it (/dev/tty, CON).  A device that
+// is no terminal (/dev/null) keeps neither.
+bool shows_transcript(const Identity& old)
+{
+    Identity console;
+    return identify_console(console) &&
+           ((same_file(old, console) && (!old.special || old.terminal != 0)) ||
+            (old.terminal != 0 && old.terminal == console.terminal));
+}
+
+// The output is being written in place from now (`cut`), or no longer;
+// a signal handler sees one or the other, never a change half made.
+void mark_cut(bool cut)
+{
+    hold_signals();
+    pending.cut = cut;
+    release_signals();
+}
+
+// Takes the old output for writing in place: waits until no other run
+// writes it, cuts it to zero and marks it so, for a cleanup to cut again.
+std::error_code lock_and_cut()
+{
+    if (const std::error_code error = lock(pending.old))
+        return error;
+    const std::error_code error = cut_to_zero(pending.old);
+    mark_cut(true);
+    return error;
 }
 
 // Ends the run's hold on its output: after a failure it undoes what the
@@ -66,19 +104,18 @@ void settle(bool failed)
 {
     if (failed && pending.cut)
         static_cast<void>(cut_to_zero(pending.old));
-    hold_signals();
-    pending.cut = false;
-    release_signals();
+    mark_cut(false);
     if (pending.fresh != no_handle)
         remove_fresh(pending);
     close_handle(pending.old);
     close_handle(pending.folder);
 }
 
-int refuse(const char* message, const std::string& name, std::error_code cause = {})
+refusal refuse(refusal why, std::error_code& cause, std::error_code error = {})
 {
     settle(true);
-    return fail(cause, message, name.c_str());
+    cause = error;
+    return why;
 }
 
 // Puts the finished new file in the output's place.
@@ -95,18 +132,12 @@ std::error_code place_new_file()
     // program on Windows, say) is written in place after all, from the
     // finished new file, while both are still there.
     if (error && refuses_replacement(error) && pending.old != no_handle && pending.fresh != no_handle &&
-        !(error = lock(pending.old))) {
-        error = cut_to_zero(pending.old);
+        !(error = lock_and_cut())) {
         hold_signals();
-        pending.cut = true;
+        error = copy_into_old(pending);
+        pending.placed = !error;
+        pending.cut = !!error;
         release_signals();
-        if (!error)
-            error = copy_into_old(pending);
-        if (!error) {
-            hold_signals();
-            pending.cut = false;
-            release_signals();
-        }
     }
     return error;
 }
@@ -121,31 +152,26 @@ void guard_output(const char* program)
     std::set_new_handler(out_of_memory);
 }
 
-int open_output(const fs::path& output, std::FILE* in, const std::string& name, std::FILE*& out)
+refusal open_output(const fs::path& output, std::FILE* in, std::FILE*& out, std::error_code& cause)
 {
     out = nullptr;
+    cause = {};
     handle old_file = no_handle;
     if (const std::error_code error = open_existing(output, old_file))
-        return fail(error, opening_failed, name.c_str());
+        return refuse(refusal::unopenable, cause, error);
     pending.old = old_file;
     const bool exists = old_file != no_handle;
 
     Identity old;
-    Identity other;
+    Identity input;
     if (exists && !identify(old_file, old))
-        return refuse(opening_failed, name);
+        return refuse(refusal::unopenable, cause);
     // Refused: the output is the input, under whatever name.  Writing it
     // would destroy the input before a byte of it is read.
-    if (exists && identify(handle_of(in), other) && same_file(old, other))
-        return refuse(is_input, name);
-    // Refused: the output is where the transcript goes, standard output
-    // under another name (/dev/stdout, a file redirected to), or the
-    // terminal that shows it (/dev/tty).  The report would run through the
-    // object.  A device that is no terminal (/dev/null) keeps neither.
-    if (exists && identify_console(other) &&
-        ((same_file(old, other) && (!old.special || old.terminal != 0)) ||
-         (old.terminal != 0 && old.terminal == other.terminal)))
-        return refuse(is_console, name);
+    if (exists && identify(handle_of(in), input) && same_file(old, input))
+        return refuse(refusal::is_input, cause);
+    if (exists && shows_transcript(old))
+        return refuse(refusal::is_console, cause);
 
     // In place, as it is: a device, a FIFO or a terminal has no content to
     // replace, and is never cut.
@@ -154,17 +180,27 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
         handle unused = no_handle;
         out = stream_over(old_file, unused, error);
         settle(false);
-        return out ? 0 : fail(error, opening_failed, name.c_str());
+        return out ? refusal::none : refuse(refusal::unopenable, cause, error);
     }
 
     if (const std::error_code error = find_folder(output, pending))
-        return refuse(opening_failed, name, error);
+        return refuse(refusal::unopenable, cause, error);
 
     // In place, because replacing the output would change more than its
     // content, or cannot be done: a file with several hard links (each name
-    // must keep seeing one file); a folder that takes no rename or removal,
-    // or an output mounted on its own.
-    bool in_place = exists && (old.links > 1 || !can_rename_over(pending, old));
+    // must keep seeing one file); a link whose file the system cannot name;
+    // a folder that takes no rename or removal, or an output mounted on its
+    // own.
+    bool in_place = exists && (old.links > 1 || pending.folder == no_handle || !can_rename_over(pending, &old));
+
+    // A new output in a folder that takes no rename or removal is made
+    // under its own name, exclusively: a new file beside it could never
+    // take that name, nor ever be removed.
+    if (!exists && !can_rename_over(pending, nullptr)) {
+        if (const std::error_code error = create_output(pending))
+            return refuse(refusal::unopenable, cause, error);
+        in_place = true;
+    }
 
     // Replaced: the object goes into a new file beside the output, which
     // takes the output's place only when it is whole.  Until the new file
@@ -180,45 +216,51 @@ int open_output(const fs::path& output, std::FILE* in, const std::string& name, 
         if (error && exists && refuses_replacement(error))
             in_place = true;
         else if (error)
-            return refuse(opening_failed, name, error);
+            return refuse(refusal::unopenable, cause, error);
     }
 
     std::error_code error;
-    if (in_place && (error = lock(pending.old)))
-        return refuse(opening_failed, name, error);
     out = stream_over(in_place ? pending.old : pending.fresh, pending.stream, error);
     if (!out)
-        return refuse(opening_failed, name, error);
+        return refuse(refusal::unopenable, cause, error);
     std::setvbuf(out, output_buffer, _IOFBF, sizeof output_buffer);
     // Nothing is cut until everything the writing needs is there.
-    if (in_place) {
-        error = cut_to_zero(pending.old);
-        hold_signals();
-        pending.cut = true;
-        release_signals();
-        if (error) {
-            static_cast<void>(std::fclose(out));
-            out = nullptr;
-            return refuse(opening_failed, name, error);
-        }
+    if (in_place && (error = lock_and_cut())) {
+        static_cast<void>(std::fclose(out));
+        out = nullptr;
+        return refuse(refusal::unopenable, cause, error);
     }
-    return 0;
+    return refusal::none;
 }
 
-std::error_code finish_output(std::FILE* out)
+std::error_code finish_output(std::FILE* out, std::uintmax_t size)
 {
+    // Some C libraries' fclose reports success although its last flush
+    // failed, when the stream has a buffer of its own: the flush and the
+    // stream's error flag are asked first.  A file that does not hold the
+    // whole object, whatever the library said, never takes the output's
+    // place.
     std::error_code error;
-    if (std::fclose(out) != 0)
+    Identity written;
+    if (std::fflush(out) != 0 || std::ferror(out))
+        error = stream_error();
+    else if (identify(pending.stream, written) && written.regular && written.size != size)
+        error = std::make_error_code(std::errc::io_error);
+    // Written in place, the object is whole once its stream has closed: a
+    // signal from then on ends the run as the success it is.
+    const bool in_place = pending.fresh == no_handle;
+    if (in_place)
+        hold_signals();
+    if (std::fclose(out) != 0 && !error)
         error = stream_error();
     pending.stream = no_handle;
-    // Written whole in place: nothing to undo any more.
-    if (!error && pending.fresh == no_handle) {
-        hold_signals();
-        pending.cut = false;
+    if (in_place) {
+        pending.placed = !error;
+        pending.cut = pending.cut && error;
         release_signals();
-    }
-    if (!error && pending.fresh != no_handle)
+    } else if (!error) {
         error = place_new_file();
+    }
     settle(static_cast<bool>(error));
     return error;
 }

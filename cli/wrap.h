@@ -1,5 +1,5 @@
-#ifndef KORRIN_CLI_RUN_H
-#define KORRIN_CLI_RUN_H
+#ifndef KORRIN_CLI_WRAP_H
+#define KORRIN_CLI_WRAP_H
 
 #include "arguments.h"
 
@@ -16,4 +16,4 @@ int convert(const std::filesystem::path& input, const std::filesystem::path& out
 
 }  // namespace korrin
 
-#endif  // KORRIN_CLI_RUN_H
+#endif  // KORRIN_CLI_WRAP_H
