@@ -191,7 +191,7 @@ refusal open_output(const fs::path& output, std::FILE* in, std::FILE*& out, std:
     // must keep seeing one file); a link whose file the system cannot name;
     // a folder that takes no rename or removal, or an output mounted on its
     // own.
-    bool in_place = exists && (old.links > 1 || pending.folder == no_handle || !can_rename_over(pending, &old));
+    bool in_place = exists && (old.links > 1 || pending.name.empty() || !can_rename_over(pending, &old));
 
     // A new output in a folder that takes no rename or removal is made
     // under its own name, exclusively: a new file beside it could never

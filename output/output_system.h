@@ -84,7 +84,7 @@ handle handle_of(std::FILE* stream);
 // never followed: whatever stands under it, a link among them, is not the
 // output's to replace.  An existing output that is a symbolic link is
 // replaced at the end of it, in the folder of the file that was opened, as
-// the system names it; where the system cannot name it, `folder` stays
+// the system names it; where the system cannot name it, `name` stays
 // empty and the output is written in place.  An existing output (`old`)
 // must be the file found in the folder by that name.
 std::error_code find_folder(const std::filesystem::path& output, Output& pending);
