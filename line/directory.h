@@ -1,0 +1,51 @@
+// What the calculator's Kermit server says about its current directory, and
+// which names it can store a variable under.
+//
+// Asked for its directory (a generic command, G with data "D"), the server
+// answers with text: a first line naming the path and the free memory,
+// `{ HOME } 244692.` (a half byte shows as `.5`), then one line per
+// variable: its name, its size in bytes (the name counted too, halves as
+// `.5`), its type in words that may hold spaces (`Binary Integer`), and the
+// checksum BYTES shows, in decimal, each line ending in a full stop.  The
+// HP49G's ROM 1.19-6 ends the lines in CR LF; a recording from ROM 2.15 has
+// LF alone.  Both are read.
+
+#ifndef KORRIN_LINE_DIRECTORY_H
+#define KORRIN_LINE_DIRECTORY_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace korrin {
+
+enum class directory_lookup { found, absent, unreadable };
+
+struct directory_entry {
+    directory_lookup lookup = directory_lookup::unreadable;
+    std::string type;              // as the calculator words it: "String", "Real Number"
+    std::uint32_t checksum = 0;    // the BYTES checksum, 0 to 65535
+};
+
+// The entry for the variable `name` in the directory reply `reply`: found
+// with its type and checksum; absent when the reply is whole and has no line
+// for it; unreadable when the reply does not open with a path line, or the
+// entry's line has no size, type and checksum.  Names compare exactly, as
+// the calculator stores them (letter case counts).
+directory_entry find_directory_entry(std::string_view reply, std::string_view name);
+
+// Why the calculator could not store a variable under `name`, in its own
+// character set (« is byte 171, » byte 187): none when it can.  A name must
+// not be empty, not start with a digit, and hold no space and none of
+// # [ ] { } « » " ' : , ; ( ) /, which the calculator's parser reads as
+// the start or end of some other object.
+enum class name_problem { none, empty, leading_digit, space, reserved_character };
+struct name_check {
+    name_problem problem = name_problem::none;
+    char character = 0;            // the space or reserved character found first
+};
+name_check check_calculator_name(std::string_view name);
+
+}  // namespace korrin
+
+#endif  // KORRIN_LINE_DIRECTORY_H

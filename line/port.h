@@ -1,0 +1,68 @@
+// The serial port the calculator is on, and the few things done with it.
+//
+// The calculator's line is 8 data bits, no parity, one stop bit and no flow
+// control; its speed is 9600 baud unless the user changed it (the HP49G takes
+// 1200 to 9600, the USB calculators more).  POSIX names the port by its
+// device path (/dev/ttyUSB0); Windows by COMn or \\.\COMn.  The same
+// functions exist on both systems, in port_posix.cpp and port_windows.cpp.
+//
+// Failures come as std::error_code.  Those of open_port that a user can act
+// on compare equal to these std::errc conditions on both systems:
+//   no_such_file_or_directory           the port does not exist;
+//   device_or_resource_busy             another program holds it;
+//   permission_denied                   the user may not open it (on Linux,
+//                                       not in the dialout group);
+//   is_a_directory                      it is a folder;
+//   inappropriate_io_control_operation  it is no serial port;
+//   invalid_argument                    a speed the port cannot take.
+// Any failure of read_port or write_port means the line was cut: the
+// adapter unplugged, the calculator's USB port gone, or, on a
+// pseudo-terminal, the other end closed.  They compare equal to io_error.
+
+#ifndef KORRIN_LINE_PORT_H
+#define KORRIN_LINE_PORT_H
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <system_error>
+
+namespace korrin {
+
+struct serial_port {
+#ifdef _WIN32
+    void* handle = nullptr;
+    unsigned long read_wait_ms = 0;   // the read timeout the port is set to now
+#else
+    int fd = -1;
+#endif
+};
+
+inline constexpr unsigned calculator_baud = 9600;
+inline constexpr unsigned lowest_baud = 1200;
+inline constexpr unsigned highest_baud = 115200;
+
+// Whether `baud` is one of the standard speeds from lowest_baud to
+// highest_baud.
+bool is_supported_baud(unsigned baud);
+
+// Opens `name` for this program alone, raw 8N1 at `baud` without flow
+// control, and drops whatever was waiting in its buffers.
+std::error_code open_port(const std::string& name, unsigned baud, serial_port& port);
+
+// Reads at most `size` bytes into `buffer`, waiting up to `wait` for the
+// first; `got` says how many came, 0 when none did in time.  A signal that
+// interrupts the wait ends it early with no error and nothing read, so the
+// caller can look at what the signal asked for.
+std::error_code read_port(serial_port& port, unsigned char* buffer, std::size_t size,
+                          std::chrono::milliseconds wait, std::size_t& got);
+
+// Writes all `size` bytes, or fails.
+std::error_code write_port(serial_port& port, const unsigned char* bytes, std::size_t size);
+
+// Lets what was written leave the port, then closes it.
+void close_port(serial_port& port);
+
+}  // namespace korrin
+
+#endif  // KORRIN_LINE_PORT_H

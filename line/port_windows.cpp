@@ -1,0 +1,190 @@
+// The serial port on Windows, through the Win32 communications functions.
+// A COM port has one owner at a time: Windows itself refuses a second
+// opening with ERROR_ACCESS_DENIED.
+
+#include "port.h"
+
+#include <cwctype>
+#include <windows.h>
+
+namespace korrin {
+
+namespace {
+
+constexpr unsigned speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// Port names past COM9 open only in the device namespace, and the short
+// ones open there too, so COMn becomes \\.\COMn.
+constexpr wchar_t device_namespace[] = L"\\\\.\\";
+
+// A write may take as long as its bytes need on the line, ten bit times
+// each, and a margin for the adapter.
+constexpr DWORD bits_per_byte = 10;
+constexpr DWORD milliseconds_per_second = 1000;
+constexpr DWORD write_margin_ms = 5000;
+
+// Windows waits at least this long in a read that is to return at once.
+constexpr DWORD shortest_read_ms = 1;
+
+std::error_code line_cut()
+{
+    return std::make_error_code(std::errc::io_error);
+}
+
+std::wstring widen(const std::string& name)
+{
+    int size = MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), wide.data(), size);
+    return wide;
+}
+
+bool is_com_name(const std::wstring& name)
+{
+    if (name.size() < 4 || (name[0] != L'C' && name[0] != L'c') || (name[1] != L'O' && name[1] != L'o')
+        || (name[2] != L'M' && name[2] != L'm'))
+        return false;
+    for (std::size_t i = 3; i < name.size(); ++i)
+        if (!std::iswdigit(name[i]))
+            return false;
+    return true;
+}
+
+std::wstring device_path(const std::string& name)
+{
+    std::wstring wide = widen(name);
+    return is_com_name(wide) ? device_namespace + wide : wide;
+}
+
+std::error_code open_failure(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return std::make_error_code(std::errc::no_such_file_or_directory);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return std::make_error_code(std::errc::device_or_resource_busy);
+    default:
+        return {static_cast<int>(error), std::system_category()};
+    }
+}
+
+std::error_code configure(HANDLE handle, unsigned baud)
+{
+    DCB line{};
+    line.DCBlength = sizeof line;
+    if (!GetCommState(handle, &line))
+        return std::make_error_code(std::errc::inappropriate_io_control_operation);
+    line.BaudRate = baud;
+    line.ByteSize = 8;
+    line.Parity = NOPARITY;
+    line.StopBits = ONESTOPBIT;
+    line.fBinary = TRUE;
+    line.fParity = FALSE;
+    line.fOutxCtsFlow = FALSE;
+    line.fOutxDsrFlow = FALSE;
+    line.fDtrControl = DTR_CONTROL_ENABLE;
+    line.fDsrSensitivity = FALSE;
+    line.fOutX = FALSE;
+    line.fInX = FALSE;
+    line.fErrorChar = FALSE;
+    line.fNull = FALSE;
+    line.fRtsControl = RTS_CONTROL_ENABLE;
+    line.fAbortOnError = FALSE;
+    if (!SetCommState(handle, &line))
+        return std::make_error_code(std::errc::invalid_argument);
+    // A read returns as soon as one byte has come, or when its own wait is
+    // over; read_port sets that wait.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = shortest_read_ms;
+    timeouts.WriteTotalTimeoutMultiplier = bits_per_byte * milliseconds_per_second / baud + 1;
+    timeouts.WriteTotalTimeoutConstant = write_margin_ms;
+    if (!SetCommTimeouts(handle, &timeouts))
+        return std::make_error_code(std::errc::inappropriate_io_control_operation);
+    // Bytes from before we opened the port belong to nobody's transfer.
+    PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    return {};
+}
+
+}  // namespace
+
+bool is_supported_baud(unsigned baud)
+{
+    for (unsigned known : speeds)
+        if (known == baud)
+            return true;
+    return false;
+}
+
+std::error_code open_port(const std::string& name, unsigned baud, serial_port& port)
+{
+    if (!is_supported_baud(baud))
+        return std::make_error_code(std::errc::invalid_argument);
+    std::wstring path = device_path(name);
+    // A folder opened as a file fails with ERROR_ACCESS_DENIED, which would
+    // read as a port held by another program.
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return std::make_error_code(std::errc::is_a_directory);
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return open_failure(GetLastError());
+    if (std::error_code error = configure(handle, baud)) {
+        CloseHandle(handle);
+        return error;
+    }
+    port.handle = handle;
+    port.read_wait_ms = shortest_read_ms;
+    return {};
+}
+
+std::error_code read_port(serial_port& port, unsigned char* buffer, std::size_t size,
+                          std::chrono::milliseconds wait, std::size_t& got)
+{
+    got = 0;
+    DWORD wait_ms = wait.count() < static_cast<long long>(shortest_read_ms) ? shortest_read_ms
+                                                                           : static_cast<DWORD>(wait.count());
+    if (wait_ms != port.read_wait_ms) {
+        COMMTIMEOUTS timeouts{};
+        if (!GetCommTimeouts(port.handle, &timeouts))
+            return line_cut();
+        timeouts.ReadTotalTimeoutConstant = wait_ms;
+        if (!SetCommTimeouts(port.handle, &timeouts))
+            return line_cut();
+        port.read_wait_ms = wait_ms;
+    }
+    DWORD n = 0;
+    if (!ReadFile(port.handle, buffer, static_cast<DWORD>(size), &n, nullptr))
+        return line_cut();
+    got = n;
+    return {};
+}
+
+std::error_code write_port(serial_port& port, const unsigned char* bytes, std::size_t size)
+{
+    while (size > 0) {
+        DWORD n = 0;
+        if (!WriteFile(port.handle, bytes, static_cast<DWORD>(size), &n, nullptr) || n == 0)
+            return line_cut();
+        bytes += n;
+        size -= n;
+    }
+    return {};
+}
+
+void close_port(serial_port& port)
+{
+    if (port.handle == nullptr)
+        return;
+    // The last acknowledgement must leave before the port closes, or the
+    // other side waits for it in vain.
+    FlushFileBuffers(port.handle);
+    CloseHandle(port.handle);
+    port.handle = nullptr;
+}
+
+}  // namespace korrin

@@ -1,0 +1,111 @@
+// A whole transfer over the serial port: the loop that joins the port and a
+// protocol.  It sends what the protocol gives, waits for an answer no longer
+// than the protocol allows, feeds the protocol what came, and repeats.  It
+// prints nothing: it reports progress through a callback and says how the
+// transfer ended in its result, and the program words the messages.
+
+#ifndef KORRIN_LINE_TRANSFER_H
+#define KORRIN_LINE_TRANSFER_H
+
+#include "kermit.h"
+#include "port.h"
+#include "xmodem.h"
+
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace korrin {
+
+enum class line_protocol { kermit, xmodem };
+
+// Called after each acknowledged packet or block with the bytes done so
+// far and the total, 0 when the total is not known (a receiver's).
+using line_progress = std::function<void(std::size_t done, std::size_t total)>;
+
+// The timing both protocols keep; the defaults suit the calculator, tests
+// shorten them.
+struct line_timing {
+    kermit_limits kermit;
+    xmodem_limits xmodem;
+    unsigned check_wait = 3;      // seconds for the server's answer to the directory request or finish
+};
+
+struct send_options {
+    line_protocol protocol = line_protocol::kermit;
+    std::string name;             // Kermit: what the calculator stores it under
+    bool check = true;            // Kermit: ask the server's directory for what it now holds
+    bool finish = false;          // Kermit: end the calculator's server afterwards
+    // Set by the program's signal handler to stop the transfer: the loop
+    // looks at it at least five times a second, then tells the other side
+    // (an E packet, or CANs) and ends as interrupted.
+    const volatile std::sig_atomic_t* abort = nullptr;
+    line_progress progress;
+    line_timing timing;
+};
+
+struct receive_options {
+    line_protocol protocol = line_protocol::kermit;
+    std::string get;              // Kermit: the variable to ask the server for; empty to wait for SEND
+    const volatile std::sig_atomic_t* abort = nullptr;
+    line_progress progress;
+    line_timing timing;
+};
+
+// How a transfer ended.
+enum class transfer_end {
+    done,              // all of it went across and the other side acknowledged the end
+    no_answer,         // nothing came back at all: the calculator is not in its server,
+                       // RECV or XRECV, or not at this speed, or not on this port
+    too_many_retries,  // the calculator answered, then packets kept failing or stopped
+    peer_error,        // the calculator sent an E packet; peer_text holds its text as it came
+    cancelled,         // the XModem peer sent CAN CAN
+    refused,           // the calculator did something korrin does not take (a second
+                       // file, a name that does not fit a packet); peer_text says what
+    line_cut,          // reading or writing the port failed; error holds the port's code
+    interrupted,       // the abort flag was set; the other side was told
+};
+
+// What the calculator's server says it holds under the name sent.
+enum class check_outcome {
+    not_asked,         // no check asked for, XModem, or the transfer failed
+    unanswered,        // no directory came back (RECV answers none), or it was unreadable
+    absent,            // the directory has no entry of that name
+    found,             // entry_type and entry_checksum hold the entry's figures
+};
+
+struct transfer_result {
+    transfer_end end = transfer_end::done;
+    std::string peer_text;
+    std::error_code error;
+    std::size_t bytes = 0;        // bytes acknowledged by the other side, or received
+    std::string stored_name;      // the name the calculator's ACK of the file header gave
+
+    check_outcome check = check_outcome::not_asked;
+    std::string entry_type;
+    std::uint32_t entry_checksum = 0;
+    std::uint32_t sent_checksum = 0;  // the BYTES checksum of the object sent
+    bool server_finished = false;     // the server acknowledged the finish command
+};
+
+// Whether the check found the object as it was sent: a String whose
+// checksum is the one BYTES shows for what was sent.
+bool held_as_sent(const transfer_result& result);
+
+// Sends `object` (a whole object file) over `port`.
+transfer_result send_object(serial_port& port, const send_options& options, std::string_view object);
+
+// Receives one object over `port`: `name` is the name the sender gave (none
+// by XModem), `object` the bytes.  An XModem transfer of a string object is
+// cut at the object's own length, which drops the padding of its last
+// block.
+transfer_result receive_object(serial_port& port, const receive_options& options, std::string& name,
+                               std::string& object);
+
+}  // namespace korrin
+
+#endif  // KORRIN_LINE_TRANSFER_H
