@@ -18,7 +18,11 @@ if(WIN32)
   else()
     set(CPACK_SYSTEM_NAME win64)
   endif()
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  # The zip unpacks into one folder named after the release,
+  # korrin-1.3.0-win32 say, rather than spilling its files among those of
+  # the folder it is unpacked in.
+  set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   if(MINGW)
     # The linker stamps each .exe with the time it was linked; without the
     # stamp two builds of one commit make the same programs.
@@ -50,6 +54,12 @@ else()
   # The documents everyone gets from `cmake --install`. The .deb replaces
   # two of them with Debian's own forms (see cmake/debian-stage.cmake).
   install(FILES LICENSE README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # Bash completion: bash-completion loads a command's script by the
+  # command's name from this folder, under /usr, /usr/local or ~/.local.
+  foreach(program IN LISTS KORRIN_PROGRAMS)
+    install(FILES completion/${program}
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  endforeach()
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
