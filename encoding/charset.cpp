@@ -44,7 +44,9 @@ constexpr std::uint32_t none = 0;
 // Unicode character they look like; the trigraphs are those an HP48 writes
 // in its translated transfers.
 constexpr own_character own_characters[] = {
-    {0x2592, 0x007F, ""},                   // 127
+    // Byte 127 is also read from U+007F, as every ASCII code point reads
+    // as its own byte.
+    {0x2592, none, ""},                     // 127
     {0x2221, 0x2220, "\\<)"},               // 128
     {combining_macron, none, "\\x-"},       // 129
     {0x2207, none, "\\.V"},                 // 130
@@ -287,8 +289,8 @@ constexpr std::array<reading, reading_count> readings = [] {
 }();
 
 constexpr bool each_code_point_once = [] {
-    for (std::size_t i = 1; i < reading_count; ++i)
-        if (readings[i].code_point == readings[i - 1].code_point || readings[i].code_point < first_non_ascii)
+    for (std::size_t i = 0; i < reading_count; ++i)
+        if ((i > 0 && readings[i].code_point == readings[i - 1].code_point) || readings[i].code_point < first_non_ascii)
             return false;
     return true;
 }();
