@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
-#include <cstring>
 
 namespace korrin {
 
@@ -15,16 +13,6 @@ constexpr std::size_t byte_values = 256;
 // the calculator's own, and from 128 on each has a trigraph.
 constexpr unsigned char first_own_byte = 127;
 constexpr unsigned first_non_ascii = 0x80;
-
-constexpr unsigned char line_feed = '\n';
-constexpr unsigned char carriage_return = '\r';
-constexpr unsigned char backslash = '\\';
-constexpr unsigned char letter_x = 'x';
-
-// The x with a bar is the one character that takes two code points: an x,
-// then the combining macron that puts the bar over it.
-constexpr unsigned char x_bar = 129;
-constexpr std::uint32_t combining_macron = 0x0304;
 
 constexpr std::uint32_t byte_order_mark = 0xFEFF;
 
@@ -244,7 +232,7 @@ constexpr std::array<utf8_text, byte_values> utf8_texts = [] {
             continue;
         }
         if (byte == x_bar)
-            append_utf8(text, letter_x);
+            append_utf8(text, 'x');
         append_utf8(text, own_characters[byte - first_own_byte].unicode);
     }
     return texts;
@@ -310,13 +298,13 @@ constexpr unsigned decimal_base = 10;
 
 std::size_t refuse(const text_reader& reader, text_fault_kind kind, std::uint32_t code_point, text_fault& fault)
 {
-    fault = {kind, code_point, reader.line, reader.column + 1};
+    fault = {kind, code_point, reader.line, reader.column + 1, {}, 0};
     return 0;
 }
 
 void count(text_reader& reader, std::uint32_t character)
 {
-    if (character == line_feed) {
+    if (character == '\n') {
         ++reader.line;
         reader.column = 0;
     } else {
@@ -330,9 +318,9 @@ std::size_t release(text_reader& reader, unsigned char* out)
 {
     std::size_t size = 0;
     if (reader.held & holds_cr)
-        out[size++] = carriage_return;
+        out[size++] = '\r';
     if (reader.held & holds_x)
-        out[size++] = letter_x;
+        out[size++] = 'x';
     reader.held &= static_cast<unsigned char>(~(holds_cr | holds_x));
     return size;
 }
@@ -342,12 +330,12 @@ std::size_t release(text_reader& reader, unsigned char* out)
 std::size_t pass_on(text_reader& reader, unsigned char byte, unsigned char* out)
 {
     // A CR LF pair is one line break, which the calculator writes as LF.
-    if (byte == line_feed)
+    if (byte == '\n')
         reader.held &= static_cast<unsigned char>(~holds_cr);
     std::size_t size = release(reader, out);
-    if (byte == carriage_return)
+    if (byte == '\r')
         reader.held |= holds_cr;
-    else if (byte == letter_x && reader.form == text_form::utf8)
+    else if (byte == 'x' && reader.form == text_form::utf8)
         reader.held |= holds_x;
     else
         out[size++] = byte;
@@ -367,18 +355,11 @@ std::size_t read_code_point(text_reader& reader, std::uint32_t code_point, unsig
         count(reader, code_point);
         return pass_on(reader, x_bar, out);
     }
-    unsigned char byte = 0;
-    if (code_point < first_non_ascii) {
-        byte = static_cast<unsigned char>(code_point);
-    } else {
-        const auto found = std::lower_bound(readings.begin(), readings.end(), code_point,
-                                            [](const reading& r, std::uint32_t c) { return r.code_point < c; });
-        if (found == readings.end() || found->code_point != code_point)
-            return refuse(reader, text_fault_kind::no_character, code_point, fault);
-        byte = found->byte;
-    }
+    const int byte = byte_of(code_point);
+    if (byte < 0)
+        return refuse(reader, text_fault_kind::no_character, code_point, fault);
     count(reader, code_point);
-    return pass_on(reader, byte, out);
+    return pass_on(reader, static_cast<unsigned char>(byte), out);
 }
 
 std::size_t read_utf8(text_reader& reader, unsigned char byte, unsigned char* out, text_fault& fault)
@@ -465,7 +446,7 @@ std::size_t read_ascii(text_reader& reader, unsigned char byte, unsigned char* o
         for (; size + 1 < sequence.size(); ++size)
             out[size] = static_cast<unsigned char>(sequence[size]);
     }
-    if (byte == backslash) {
+    if (byte == '\\') {
         size += release(reader, out + size);
         reader.escaped[0] = static_cast<char>(byte);
         reader.escaped_size = 1;
@@ -473,49 +454,6 @@ std::size_t read_ascii(text_reader& reader, unsigned char byte, unsigned char* o
         return size;
     }
     return size + pass_on(reader, byte, out + size);
-}
-
-// Most text is printable ASCII, which stands for itself in both forms and
-// passes without a look at the table: all of it but the escape.
-bool is_plain(unsigned char byte, unsigned char escape)
-{
-    return byte >= ' ' && byte <= '~' && byte != escape;
-}
-
-// The same test for the eight bytes of a word at once.  Each of its three
-// parts sets the top bit of some byte when any byte fails that part, and of
-// none when all pass; which byte failed is left to the byte loop.
-using word = std::uint64_t;
-constexpr word each_byte = ~word{0} / UCHAR_MAX;
-constexpr word top_bits = each_byte * first_non_ascii;
-constexpr word first_printable = each_byte * ' ';
-// Added to a byte above '~', this carries into its top bit.
-constexpr word past_printable = each_byte * (first_non_ascii - 1 - '~');
-
-bool is_plain_word(word bytes, word escapes)
-{
-    const word below_printable = (bytes - first_printable) & ~bytes & top_bits;
-    const word above_printable = ((bytes + past_printable) | bytes) & top_bits;
-    const word escaped = bytes ^ escapes;
-    const word escape = (escaped - each_byte) & ~escaped & top_bits;
-    return (below_printable | above_printable | escape) == 0;
-}
-
-// Copies the printable ASCII at the start of the `size` bytes at `in` to
-// `out`, up to the first byte that needs a look, and returns its length.
-std::size_t copy_plain(const unsigned char* in, std::size_t size, unsigned char* out, unsigned char escape)
-{
-    const word escapes = each_byte * escape;
-    std::size_t run = 0;
-    for (word bytes = 0; size - run >= sizeof bytes; run += sizeof bytes) {
-        std::memcpy(&bytes, in + run, sizeof bytes);
-        if (!is_plain_word(bytes, escapes))
-            break;
-        std::memcpy(out + run, &bytes, sizeof bytes);
-    }
-    for (; run != size && is_plain(in[run], escape); ++run)
-        out[run] = in[run];
-    return run;
 }
 
 }  // namespace
@@ -530,11 +468,19 @@ std::string_view trigraph_of(unsigned char byte)
     return byte >= first_own_byte ? own_characters[byte - first_own_byte].trigraph : std::string_view{};
 }
 
+int byte_of(std::uint32_t code_point)
+{
+    if (code_point < first_non_ascii)
+        return static_cast<int>(code_point);
+    const auto found = std::lower_bound(readings.begin(), readings.end(), code_point,
+                                        [](const reading& r, std::uint32_t c) { return r.code_point < c; });
+    return found != readings.end() && found->code_point == code_point ? found->byte : -1;
+}
+
 text_reader start_text(text_form form)
 {
     text_reader reader{};
     reader.form = form;
-    reader.escape = form == text_form::utf8 ? letter_x : backslash;
     reader.held = form == text_form::utf8 ? holds_start : 0;
     reader.line = 1;
     return reader;
@@ -543,38 +489,10 @@ text_reader start_text(text_form form)
 std::size_t read_text(text_reader& reader, const unsigned char* in, std::size_t size, unsigned char* out,
                       text_fault& fault)
 {
-    fault = {text_fault_kind::none, 0, 0, 0};
+    fault = {};
     std::size_t done = 0;
     std::size_t written = 0;
     while (done != size) {
-        if (reader.held == 0) {
-            // The run of printable ASCII up to the next byte that needs a
-            // look, a word at a time, then a byte at a time.
-            const std::size_t run = copy_plain(in + done, size - done, out + written, reader.escape);
-            reader.column += run;
-            done += run;
-            written += run;
-            if (done == size)
-                break;
-            // A line feed ends most runs, and nothing held back can change
-            // it, so it is counted here rather than looked up.
-            if (in[done] == line_feed) {
-                out[written++] = line_feed;
-                ++reader.line;
-                reader.column = 0;
-                ++done;
-                continue;
-            }
-            // Only a code point above ASCII can put a bar over an x, so an x
-            // before anything else passes at once.
-            if (reader.form == text_form::utf8 && in[done] == letter_x && size - done > 1 &&
-                in[done + 1] < first_non_ascii) {
-                out[written++] = letter_x;
-                ++reader.column;
-                ++done;
-                continue;
-            }
-        }
         const unsigned char byte = in[done++];
         written += reader.form == text_form::utf8 ? read_utf8(reader, byte, out + written, fault)
                                                   : read_ascii(reader, byte, out + written, fault);
@@ -586,7 +504,7 @@ std::size_t read_text(text_reader& reader, const unsigned char* in, std::size_t 
 
 std::size_t end_text(text_reader& reader, unsigned char* out, text_fault& fault)
 {
-    fault = {text_fault_kind::none, 0, 0, 0};
+    fault = {};
     std::size_t size = 0;
     if (reader.held & holds_sequence) {
         if (reader.form == text_form::utf8)

@@ -5,32 +5,24 @@
 // with 0-31 the control characters (tab, line feed, carriage return);
 // byte 127 is a shaded block, 128-159 are mathematical signs, arrows and
 // Greek letters, and 160-255 mostly follow Latin-1.  Two text forms stand
-// for these bytes:
+// for these bytes (text_forms.h reads and writes them whole):
 //   UTF-8 text   each byte is a character with code points of its own:
 //                one each, but two for byte 129, the x with a bar over it
 //                (x, then U+0304 COMBINING MACRON).  No two bytes share a
 //                text, so bytes -> text -> bytes is exact.  A few bytes are
 //                also read from other code points that look the same on the
 //                calculator, such as U+2220 for the angle 128.
-//   ASCII text   the form the calculator's translated transfers use: bytes
+//   ASCII form   the form the calculator's translated transfers use: bytes
 //                0-127 stand for themselves, and each of 128-255 is a
 //                backslash and two characters (a trigraph, \<< for 171) or
-//                three decimal digits (\160).  Any byte from 128 to 255 may
-//                also be read as its three digits, \133 as well as \GS.
-// Reading either form, a line that ends in CR LF ends in LF alone, the
-// calculator's line break; a lone CR stays.
+//                three decimal digits (\160).
 //
-// Nothing here touches a file or prints.  To write UTF-8 text, the caller
-// writes text_of for each byte; to write ASCII text, trigraph_of for bytes
-// 128-255 and the byte itself for the rest.  To read text, the caller
-// starts a text_reader with start_text, passes the text to read_text piece by
-// piece and ends with end_text, writing the calculator bytes each call
-// gives, until a call reports a fault.  The reader holds a few bytes at
-// most, whatever the length of the text, so a file can be read twice, once
-// to count and once to write, without being held in memory.
+// Nothing here touches a file or prints.
 
 #ifndef KORRIN_ENCODING_CHARSET_H
 #define KORRIN_ENCODING_CHARSET_H
+
+#include "text_forms.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,11 +34,28 @@ namespace korrin {
 // are their own text.
 std::string_view text_of(unsigned char byte);
 
-// The trigraph of a byte from 128 to 255, a backslash and two or three
-// ASCII characters; empty for bytes 0-127, which need none.
+// The trigraph of a byte from 128 to 255 as the calculator writes it at
+// level 3, a backslash and two characters or three decimal digits; empty
+// for bytes 0-127, which need none.
 std::string_view trigraph_of(unsigned char byte);
 
-enum class text_form { utf8, ascii };
+// The x with a bar over it, byte 129, is the one character whose text is
+// two code points: an x, then this combining macron.
+inline constexpr unsigned char x_bar = 129;
+inline constexpr std::uint32_t combining_macron = 0x0304;
+
+// The byte a code point reads as in UTF-8 text, ASCII as itself, or -1 when
+// the calculator has no such character.  The combining macron alone is
+// none: it means x_bar only after an x.
+int byte_of(std::uint32_t code_point);
+
+// A reader of text in pieces, for a caller that does not hold the text
+// whole.  Reading either form, a line that ends in CR LF ends in LF alone
+// and a lone CR stays; the ASCII form is read at level 3, without its
+// header line, and reads \nnn only from 128 to 255.  The caller starts a
+// text_reader with start_text, passes the text to read_text piece by piece
+// and ends with end_text, writing the calculator bytes each call gives,
+// until a call reports a fault.
 
 // The most bytes a reader holds back and writes later: a backslash and
 // two characters that may still become a trigraph.
@@ -58,9 +67,6 @@ inline constexpr std::size_t max_held_bytes = 3;
 // fields belong to the reader's functions; callers only pass it along.
 struct text_reader {
     text_form form;
-    // The one printable ASCII character that may start something longer: x
-    // in UTF-8 text, the backslash in ASCII text.
-    unsigned char escape;
     // What is held back, as bits; zero when nothing is.
     unsigned char held;
     // The UTF-8 sequence so far: its code point bits, its length in bytes
@@ -74,27 +80,6 @@ struct text_reader {
     unsigned char escaped_size;
     // The line of the next character, counted from 1, and the characters
     // before it on that line.
-    std::uintmax_t line;
-    std::uintmax_t column;
-};
-
-enum class text_fault_kind {
-    none,
-    // The bytes are not text of the form read: invalid UTF-8 in UTF-8 text,
-    // a byte above 127 in ASCII text.
-    not_text,
-    // A character the calculator has no byte for.
-    no_character,
-};
-
-// Where reading stopped and why: at the character whose bytes were
-// refused, at its first byte.  Its line is one more than the line feeds
-// before it, its column one more than the characters between the last of
-// them and it: code points in UTF-8 text, bytes in ASCII text.  code_point
-// is 0 unless the kind is no_character.
-struct text_fault {
-    text_fault_kind kind;
-    std::uint32_t code_point;
     std::uintmax_t line;
     std::uintmax_t column;
 };
