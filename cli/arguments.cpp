@@ -1,6 +1,7 @@
 #include "arguments.h"
 
 #include <cstring>
+#include <string>
 
 namespace korrin {
 
@@ -20,47 +21,82 @@ bool is(const fs::path& word, const char* option)
     return true;
 }
 
+struct Option {
+    char letter;
+    const char* name;
+};
+
+constexpr Option options[] = {
+    {'h', "--help"}, {'V', "--version"}, {'q', "--quiet"}, {'t', "--text"}, {'a', "--ascii"}, {'r', "--replace"},
+};
+
+void take(char letter, Arguments& arguments)
+{
+    switch (letter) {
+    case 'h': arguments.help = true; break;
+    case 'V': arguments.version = true; break;
+    case 'q': arguments.quiet = true; break;
+    case 't': arguments.form = file_form::text; break;
+    case 'a': arguments.form = file_form::ascii; break;
+    case 'r': arguments.replace = true; break;
+    }
+}
+
+// The letter of a long option, or 0.
+char letter_of(const fs::path& word)
+{
+    for (const Option& option : options)
+        if (is(word, option.name))
+            return option.letter;
+#ifdef _WIN32
+    // What Windows users type for help.
+    if (is(word, "/?"))
+        return 'h';
+#endif
+    return 0;
+}
+
+bool is_short(fs::path::value_type c)
+{
+    for (const Option& option : options)
+        if (c == static_cast<unsigned char>(option.letter))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 Arguments read_arguments(const std::vector<fs::path>& words)
 {
     Arguments arguments;
-    std::size_t next = 0;
-    for (; next < words.size(); ++next) {
-        const fs::path& word = words[next];
-        if (is(word, "--")) {
-            ++next;
-            break;
-        }
-        if (is(word, "-h") || is(word, "--help"))
-            arguments.help = true;
-#ifdef _WIN32
-        // What Windows users type for help.
-        else if (is(word, "/?"))
-            arguments.help = true;
-#endif
-        else if (is(word, "-V") || is(word, "--version"))
-            arguments.version = true;
-        else if (is(word, "-q") || is(word, "--quiet"))
-            arguments.quiet = true;
-        else if (is(word, "-t") || is(word, "--text"))
-            arguments.form = file_form::text;
-        else if (is(word, "-a") || is(word, "--ascii"))
-            arguments.form = file_form::ascii;
-        else if (word.native().size() > 1 && word.native()[0] == '-') {
-            if (arguments.unknown.empty())
+    bool names_only = false;
+    for (const fs::path& word : words) {
+        const auto& text = word.native();
+        if (names_only || text.size() < 2 || text[0] != '-') {
+            // "/?" is no file name on Windows.
+            if (const char letter = names_only ? 0 : letter_of(word))
+                take(letter, arguments);
+            else
+                arguments.files.push_back(word);
+        } else if (is(word, "--")) {
+            names_only = true;
+        } else if (const char letter = letter_of(word)) {
+            take(letter, arguments);
+        } else if (text[1] != '-') {
+            // Short options together, "-tq"; one letter that is none makes
+            // the whole word unknown.
+            bool known = true;
+            for (std::size_t i = 1; i < text.size(); ++i)
+                known = known && is_short(text[i]);
+            for (std::size_t i = 1; known && i < text.size(); ++i)
+                take(static_cast<char>(text[i]), arguments);
+            if (!known && arguments.unknown.empty())
                 arguments.unknown = word;
-        } else
-            break;
+        } else if (arguments.unknown.empty()) {
+            arguments.unknown = word;
+        }
     }
-    arguments.files.assign(words.begin() + static_cast<std::ptrdiff_t>(next), words.end());
     return arguments;
-}
-
-fs::path object_name(const fs::path& input)
-{
-    fs::path object = input;
-    return object.replace_extension(".hp");
 }
 
 }  // namespace korrin

@@ -1,8 +1,8 @@
 // The command line both programs share:
 //   <program> [option...] first_file [second_file]
-// Options stand before the first file name, and "--" ends them: no word
-// after the first file name is an option, so a file may be named like one.
-// "-" alone is a file name.
+// Options may stand anywhere before "--", as GNU tools take them, and short
+// ones may be combined ("-tq"); every word after "--" is a file name.  "-"
+// alone is a file name: standard input or output.
 
 #ifndef KORRIN_CLI_ARGUMENTS_H
 #define KORRIN_CLI_ARGUMENTS_H
@@ -23,21 +23,16 @@ struct Arguments {
     bool help = false;
     bool version = false;
     bool quiet = false;
+    bool replace = false;  // a look-alike for each character the calculator lacks
     file_form form = file_form::bytes;
     std::vector<std::filesystem::path> files;
-    // The first word before the file names that looks like an option and
-    // is none, or empty.
+    // The first word that looks like an option and is none, or empty.
     std::filesystem::path unknown;
 };
 
 // Reads the words after the program's name.  Of --text and --ascii, the
 // last one given holds.
 Arguments read_arguments(const std::vector<std::filesystem::path>& words);
-
-// The object file written for `input` when no output is named: beside it,
-// its extension replaced by ".hp" (notes.txt gives notes.hp, README gives
-// README.hp).
-std::filesystem::path object_name(const std::filesystem::path& input);
 
 }  // namespace korrin
 

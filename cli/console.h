@@ -1,13 +1,19 @@
 // The transcripts: every text korrin and unkorrin print.  The transcript
-// goes to standard output; the system's reason for a failure, a line of its
-// own, to standard error.  Users and scripts match the transcript's texts,
-// so they never vary with the cause of a failure.
+// goes to standard output; the system's reason for a failure, a hint or a
+// note, each a line of its own, to standard error.  Users and scripts match
+// the transcript's texts, so they never vary with the cause of a failure.
+//
+// Messages are stored bare, as a sentence; one function decorates them for
+// the transcript ("  *** Error: " and an empty line after) or, in a quiet
+// run, for standard error ("korrin: " before).
 
 #ifndef KORRIN_CLI_CONSOLE_H
 #define KORRIN_CLI_CONSOLE_H
 
 #include "output.h"
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <system_error>
 
@@ -43,11 +49,15 @@ inline constexpr char korrin_usage[] =
     "Wraps input_file in a character-string object file for the HP49G, 49g+,\n"
     "48gII and 50g calculators: sent to one, its bytes arrive as one string.\n"
     "With one file name the object is written beside the input, named after\n"
-    "it with the extension .hp: notes.txt gives notes.hp.\n"
+    "it with the extension .hp: notes.txt gives notes.hp.  An output_file\n"
+    "that is a folder receives it under that name.  \"-\" is standard input,\n"
+    "or, with -q, standard output.\n"
     "\n"
     "Options:\n"
     "  -t, --text     read the input as UTF-8 text and write the calculator's\n"
     "                 own characters; CR LF becomes LF\n"
+    "  -r, --replace  with --text, write a look-alike for each character the\n"
+    "                 calculator lacks (\"?\" where there is none)\n"
     "  -a, --ascii    read the input in the calculator's ASCII transfer form,\n"
     "                 as its translated transfers write it (\\<< for the\n"
     "                 program delimiter, \\nnn for any character above 127)\n"
@@ -63,7 +73,9 @@ inline constexpr char unkorrin_usage[] =
     "Takes a character-string object file back to the string's bytes and\n"
     "writes them to output_file; with no output_file it only checks the\n"
     "object.  Either way it shows the figures the calculator's BYTES command\n"
-    "shows for the string.\n"
+    "shows for the string.  An output_file that is a folder receives the\n"
+    "string under the object's name without .hp.  \"-\" is standard input or\n"
+    "standard output; the report then goes to standard error.\n"
     "\n"
     "Options:\n"
     "  -t, --text     write the string as UTF-8 text\n"
@@ -78,7 +90,8 @@ inline constexpr char unkorrin_usage[] =
 // Started from Explorer with no file, after the banner and the usage.
 inline constexpr char korrin_drop[] =
     "\nTo convert files, drop them onto korrin.exe: each becomes an object\n"
-    "file beside it, named after it with the extension .hp.\n\n";
+    "file beside it, named after it with the extension .hp.  Text files\n"
+    "dropped onto korrin-text.exe become the calculator's own characters.\n\n";
 inline constexpr char unkorrin_drop[] =
     "\nTo check object files, drop them onto unkorrin.exe.\n\n";
 // Started from Explorer, at the end: the window would close at once.
@@ -91,34 +104,40 @@ inline constexpr char characters_line[] = "Characters: %ju\n";
 inline constexpr char bytes_line[] = "BYTES: # %Xh %ju.\n";
 inline constexpr char unkorrin_done[] = "Done.\n\n";
 
-inline constexpr char missing_arguments[] = "  *** Error: Missing arguments.\n\n";
-inline constexpr char too_many_arguments[] = "  *** Error: Too many arguments.\n\n";
-inline constexpr char unknown_option[] = "  *** Error: Unknown option <%s>.\n\n";
+// Failures of the command line; each is followed by a hint naming --help.
+inline constexpr char missing_arguments[] = "Missing arguments.";
+inline constexpr char too_many_arguments[] = "Too many arguments.";
+inline constexpr char unknown_option[] = "Unknown option <%s>.";
+inline constexpr char replace_needs_text[] = "Option <--replace> works with --text only.";
 
 // Each of these names one file, given for %s.
-inline constexpr char opening_failed[] = "  *** Error: Problem opening file <%s>.\n\n";
-inline constexpr char reading_failed[] = "  *** Error: Problem reading file <%s>.\n\n";
-inline constexpr char writing_failed[] = "  *** Error: Problem writing file <%s>.\n\n";
-inline constexpr char too_large[] = "  *** Error: File <%s> is too large (at most 524285 bytes).\n\n";
-inline constexpr char is_input[] = "  *** Error: Output file <%s> is the input file.\n\n";
-inline constexpr char is_console[] = "  *** Error: Output file <%s> is standard output.\n\n";
-inline constexpr char changed[] = "  *** Error: File <%s> changed while it was read.\n\n";
-inline constexpr char not_object[] = "  *** Error: File <%s> is not an HP48 or HP49 object file.\n\n";
-inline constexpr char broken_length[] = "  *** Error: File <%s> has a broken length field.\n\n";
-inline constexpr char half_byte[] = "  *** Error: File <%s> holds a string that ends in half a byte.\n\n";
-inline constexpr char ends_early[] = "  *** Error: File <%s> ends before its string does.\n\n";
-inline constexpr char goes_on[] = "  *** Warning: File <%s> goes on after its object; the rest was ignored.\n\n";
+inline constexpr char opening_failed[] = "Problem opening file <%s>.";
+inline constexpr char reading_failed[] = "Problem reading file <%s>.";
+inline constexpr char writing_failed[] = "Problem writing file <%s>.";
+inline constexpr char too_large[] = "File <%s> is too large (at most 524285 bytes).";
+inline constexpr char is_input[] = "Output file <%s> is the input file.";
+inline constexpr char is_console[] = "Output file <%s> is standard output.";
+inline constexpr char written_before[] = "Output file <%s> was written before in this run.";
+inline constexpr char changed[] = "File <%s> changed while it was read.";
+inline constexpr char not_object[] = "File <%s> is not an HP48 or HP49 object file.";
+inline constexpr char broken_length[] = "File <%s> has a broken length field.";
+inline constexpr char half_byte[] = "File <%s> holds a string that ends in half a byte.";
+inline constexpr char ends_early[] = "File <%s> ends before its string does.";
+inline constexpr char goes_on[] = "File <%s> goes on after its object; the rest was ignored.";
+inline constexpr char empty_name[] = "A file name is empty.";
 
 // With the prolog found for %05X, and what kind of object it marks.
-inline constexpr char not_string[] = "  *** Error: File <%s> holds no character string (prolog %05X).\n\n";
-inline constexpr char not_a_string[] = "  *** Error: File <%s> holds %s, not a character string (prolog %05X).\n\n";
+inline constexpr char not_string[] = "File <%s> holds no character string (prolog %05X).";
+inline constexpr char not_a_string[] = "File <%s> holds %s, not a character string (prolog %05X).";
 
 // Text that does not become a string: the place of the character, counted
 // in characters from 1.
-inline constexpr char no_character[] =
-    "  *** Error: File <%s>, line %ju, column %ju: U+%04X has no calculator character.\n\n";
-inline constexpr char not_utf8[] = "  *** Error: File <%s>, line %ju, column %ju: not UTF-8 text.\n\n";
-inline constexpr char not_ascii[] = "  *** Error: File <%s>, line %ju, column %ju: not ASCII text.\n\n";
+inline constexpr char no_character[] = "File <%s>, line %ju, column %ju: U+%04X has no calculator character.";
+inline constexpr char not_utf8[] = "File <%s>, line %ju, column %ju: not UTF-8 text.";
+inline constexpr char not_ascii[] = "File <%s>, line %ju, column %ju: not ASCII text.";
+
+// How a message stands in the transcript.
+enum class severity { error, warning };
 
 // Which program speaks on standard error, and whether a good run is
 // silent: when `silent`, nothing goes to standard output, and a failure's
@@ -128,21 +147,51 @@ void set_console(const char* program, bool silent);
 // Whether the run prints nothing but a failure.
 bool quiet_run();
 
-// What -V and --version print: "<program> <release>", then the licence.
-void print_version(const char* program);
+// The transcript goes to standard error from now on: standard output
+// carries the product.
+void report_on_standard_error();
 
 // The transcript: printed on standard output, or nothing when quiet.
 KORRIN_PRINTF(1, 2) void report(const char* format, ...);
 void print(const char* text);
 
-// Prints the message `format`, whose first argument names the file, then,
-// for a `cause` the system gave, "<program>: <file>: <reason>" on standard
+// One dot for each of `count` bytes copied, unless the run is quiet.
+void print_dots(std::uintmax_t count);
+
+// Prints the message `format` as an error of the transcript, then, for a
+// `cause` the system gave, "<program>: <file>: <reason>" on standard
 // error.  Returns the exit status of a failed run, so a step that refuses
 // to go on ends with `return fail(...)`.
-KORRIN_PRINTF(2, 3) int fail(std::error_code cause, const char* format, ...);
+KORRIN_PRINTF(3, 4) int fail(std::error_code cause, const std::string& file, const char* format, ...);
+
+// The same for a message that names no file and has no cause.
+KORRIN_PRINTF(1, 2) int refuse(const char* format, ...);
+
+// Prints the message `format` as a warning of the transcript.
+KORRIN_PRINTF(1, 2) void warn(const char* format, ...);
+
+// A line on standard error, after "<program>: ", whatever the run: hints
+// and notes that help the user, never part of the transcript.
+KORRIN_PRINTF(1, 2) void note(const char* format, ...);
+
+// Prints `text` on standard output, for -h and -V, where it is the
+// product: returns 0, or 1 with the reason when it could not be written.
+int print_product(const std::string& text);
 
 // Says why the output named `name` was refused, and returns 1.
 int refuse_output(refusal why, std::error_code cause, const std::string& name);
+
+// Why the last call of the C library's streams failed.
+std::error_code stream_error();
+
+// The system's own words for `cause`, as a user reads them.
+std::string reason(std::error_code cause);
+
+// `file` as it is printed in a message: its bytes as given on POSIX, and
+// "-" as itself.  On Windows it is converted to the console's code page,
+// or to the ANSI code page when output is redirected, with '?' for what
+// the page lacks.
+std::string display_name(const std::filesystem::path& file);
 
 }  // namespace korrin
 

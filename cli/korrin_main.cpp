@@ -1,18 +1,16 @@
 // korrin: turns any file into an HP49 character-string object file.
 
 #include "console.h"
-#include "wrap.h"
 #include "start.h"
+#include "wrap.h"
 
 namespace {
 
-int convert_file(const std::filesystem::path& input, const std::filesystem::path* output, korrin::file_form form)
-{
-    return korrin::convert(input, *output, form);
-}
-
 const korrin::Program korrin_program = {
-    "korrin", korrin::korrin_banner, korrin::korrin_usage, korrin::korrin_drop, convert_file, true,
+    "korrin",
+    korrin::korrin_banner,
+    korrin::korrin_usage,
+    korrin::korrin_drop,
 };
 
 }  // namespace
@@ -25,5 +23,5 @@ int wmain(int argc, wchar_t** argv)
 int main(int argc, char** argv)
 #endif
 {
-    return korrin::start(korrin_program, argc, argv);
+    return korrin::start(korrin_program, korrin::wrap, argc, argv);
 }

@@ -2,7 +2,23 @@
 
 #include "console.h"
 #include "output.h"
-#include "platform.h"
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace korrin {
 
@@ -10,18 +26,96 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int run_on(const Program& program, const fs::path& file, file_form form)
+bool stdout_is_terminal()
 {
-    if (!program.writes_beside)
-        return program.run(file, nullptr, form);
-    const fs::path output = object_name(file);
-    return program.run(file, &output, form);
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(fileno(stdout)) != 0;
+#endif
 }
 
-// Started from Explorer, with files dropped onto the program: each one is
-// taken by the one-name rule, one transcript after the other, and the
-// window stays until it has been read.
-int run_dropped(const Program& program, const Arguments& arguments)
+// Each of 0, 1 and 2 that is closed is opened on the null device.  Opening
+// takes the lowest free number, so going up from 0 fills each gap in turn.
+void reopen_standard_descriptors()
+{
+#ifdef _WIN32
+    for (int fd = 0; fd <= 2; ++fd) {
+        // -2 marks a standard descriptor that has no handle behind it.
+        if (_get_osfhandle(fd) >= 0)
+            continue;
+        const int null = _open("NUL", _O_RDWR | _O_BINARY);
+        if (null >= 0 && null != fd) {
+            _dup2(null, fd);
+            _close(null);
+        }
+    }
+#else
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            static_cast<void>(open("/dev/null", O_RDWR));
+#endif
+}
+
+#ifdef _WIN32
+// The file name of the program that started this one, in ASCII ('?' for
+// anything else), or empty.
+std::string parent_name()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return {};
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD parent = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            parent = entry.th32ParentProcessID;
+    std::string name;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && parent != 0; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ProcessID == parent)
+            for (const wchar_t* c = entry.szExeFile; *c != L'\0'; ++c)
+                name += *c < 0x80 ? static_cast<char>(*c) : '?';
+    CloseHandle(snapshot);
+    return name;
+}
+#endif
+
+bool started_from_explorer()
+{
+#ifdef _WIN32
+    DWORD processes[2];
+    DWORD mode = 0;
+    return explorer_start(GetConsoleProcessList(processes, 2),
+                          GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0, parent_name());
+#else
+    return false;
+#endif
+}
+
+// Asks for Enter, and waits for it or for the end of standard input.
+void wait_for_enter()
+{
+    print(press_enter);
+    std::fflush(stdout);
+    int key;
+    while ((key = std::getchar()) != EOF && key != '\n') {
+    }
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// Each file is taken by the one-name rule, one transcript after the other,
+// and the window stays until it has been read.
+int run_dropped(const Program& program, Work work, const Arguments& arguments)
 {
     int status = 0;
     if (arguments.files.empty()) {
@@ -31,48 +125,89 @@ int run_dropped(const Program& program, const Arguments& arguments)
     }
     for (const fs::path& file : arguments.files) {
         print(program.banner);
-        if (run_on(program, file, arguments.form) != 0)
+        if (work(file, nullptr, arguments) != 0)
             status = 1;
     }
     wait_for_enter();
     return status;
 }
 
+// A failure of the command line, and where to read how it is used.
+int misused(const Program& program, const char* message, const std::string& word = {})
+{
+    refuse(message, word.c_str());
+    note("Try '%s --help' for more information.", program.name);
+    return 1;
+}
+
 }  // namespace
 
 void prepare_start(const char* program)
 {
-    prepare_run();
+    reopen_standard_descriptors();
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    if (stdout_is_terminal())
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
     guard_output(program);
 }
 
-int start_with(const Program& program, const std::vector<fs::path>& words)
+bool explorer_start(unsigned long processes, bool output_is_console, std::string_view parent)
 {
-    const Arguments arguments = read_arguments(words);
-    if (arguments.help) {
-        print(program.usage);
-        return 0;
-    }
-    if (arguments.version) {
-        print_version(program.name);
-        return 0;
-    }
+    return processes == 1 && output_is_console && equal_ignoring_case(parent, "explorer.exe");
+}
+
+bool starts_as_text(std::string_view started_as)
+{
+    const std::size_t slash = started_as.find_last_of("/\\");
+    std::string_view name = slash == std::string_view::npos ? started_as : started_as.substr(slash + 1);
+    if (name.size() > 4 && equal_ignoring_case(name.substr(name.size() - 4), ".exe"))
+        name.remove_suffix(4);
+    return equal_ignoring_case(name, "korrin-text");
+}
+
+int start_with(const Program& program, Work work, const fs::path& started_as, const std::vector<fs::path>& words)
+{
+    Arguments arguments = read_arguments(words);
+    if (arguments.form == file_form::bytes && starts_as_text(started_as.string()))
+        arguments.form = file_form::text;
     set_console(program.name, arguments.quiet);
+    // An unknown option is refused wherever it stands, --help beside it too:
+    // a typing slip must not pass unseen.
+    if (!arguments.unknown.empty()) {
+        print(program.banner);
+        return misused(program, unknown_option, display_name(arguments.unknown));
+    }
+    if (arguments.help)
+        return print_product(program.usage);
+    if (arguments.version)
+        return print_product(std::string(program.name) + " " KORRIN_RELEASE "\n" +
+                             "Copyright (c) 2026 korrin developers; published under the MIT licence.\n");
     if (started_from_explorer())
-        return run_dropped(program, arguments);
+        return run_dropped(program, work, arguments);
 
     print(program.banner);
-    if (!arguments.unknown.empty())
-        return fail({}, unknown_option, display_name(arguments.unknown).c_str());
     if (arguments.files.empty())
-        return fail({}, missing_arguments);
+        return misused(program, missing_arguments);
     // A shell pattern that matched three files must not pick one of them
     // as the output.
-    if (arguments.files.size() > 2)
-        return fail({}, too_many_arguments);
-    if (arguments.files.size() == 1)
-        return run_on(program, arguments.files[0], arguments.form);
-    return program.run(arguments.files[0], &arguments.files[1], arguments.form);
+    if (arguments.files.size() > 2) {
+        refuse(too_many_arguments);
+#ifdef _WIN32
+        note("each file is converted on its own; for several: for %%f in (*.txt) do %s \"%%f\"", program.name);
+#else
+        note("each file is converted on its own; for several: for f in *.txt; do %s \"$f\"; done", program.name);
+#endif
+        note("Try '%s --help' for more information.", program.name);
+        return 1;
+    }
+    if (arguments.replace && arguments.form != file_form::text)
+        return misused(program, replace_needs_text);
+    return work(arguments.files[0], arguments.files.size() == 2 ? &arguments.files[1] : nullptr, arguments);
 }
 
 }  // namespace korrin

@@ -7,9 +7,11 @@
 
 namespace {
 
-// With one file name the object is only checked.
 const korrin::Program unkorrin_program = {
-    "unkorrin", korrin::unkorrin_banner, korrin::unkorrin_usage, korrin::unkorrin_drop, korrin::unwrap, false,
+    "unkorrin",
+    korrin::unkorrin_banner,
+    korrin::unkorrin_usage,
+    korrin::unkorrin_drop,
 };
 
 }  // namespace
@@ -22,5 +24,5 @@ int wmain(int argc, wchar_t** argv)
 int main(int argc, char** argv)
 #endif
 {
-    return korrin::start(unkorrin_program, argc, argv);
+    return korrin::start(unkorrin_program, korrin::unwrap, argc, argv);
 }

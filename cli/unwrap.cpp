@@ -3,9 +3,15 @@
 #include "charset.h"
 #include "console.h"
 #include "output.h"
-#include "platform.h"
+#include "input.h"
 #include "string_object.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -15,6 +21,35 @@ namespace korrin {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Where the object is read from: a file, or standard input held whole.
+struct Source {
+    std::FILE* file;
+    std::string held;
+    std::size_t at = 0;
+};
+
+std::size_t read_from(Source& source, unsigned char* bytes, std::size_t size)
+{
+    if (source.file != stdin)
+        return std::fread(bytes, 1, size, source.file);
+    const std::size_t got = std::min(size, source.held.size() - source.at);
+    std::copy_n(source.held.data() + source.at, got, bytes);
+    source.at += got;
+    return got;
+}
+
+// The file a string is written to in a folder: the object's name without
+// its .hp, notes.hp giving notes.
+fs::path string_name(const fs::path& object)
+{
+    fs::path name = object.filename();
+    const auto& extension = name.extension().native();
+    if (extension.size() == 3 && (extension[1] == 'h' || extension[1] == 'H') &&
+        (extension[2] == 'p' || extension[2] == 'P'))
+        name.replace_extension();
+    return name;
+}
 
 // The header as the transcript shows it, a byte outside printable ASCII as
 // '?': SD cards, emulators and old ROMs write letters of their own there.
@@ -30,39 +65,39 @@ std::string printable(const unsigned char* header)
 // bytes, into `head`, and checks that they describe a whole string in the
 // file.  Returns 0 with its number of characters, or 1 after saying why
 // there is no string to take out.
-int check_object(std::FILE* in, std::uintmax_t size, const std::string& name,
+int check_object(Source& in, std::uintmax_t size, const std::string& name,
                  unsigned char (&head)[string_head_size], std::uintmax_t& characters)
 {
     // Without the header a file is plain data, which the calculator would
     // itself take as a string: there is nothing to unwrap.
     if (size < header_size)
-        return fail({}, not_object, name.c_str());
+        return fail({}, name, not_object, name.c_str());
     // More or fewer bytes than its size promised: the file changed since.
-    const std::size_t got = std::fread(head, 1, string_head_size, in);
+    const std::size_t got = read_from(in, head, string_head_size);
     if (got != (size < string_head_size ? size : string_head_size))
-        return std::ferror(in) ? fail(stream_error(), reading_failed, name.c_str()) : fail({}, changed, name.c_str());
+        return std::ferror(in.file) ? fail(stream_error(), name, reading_failed, name.c_str()) : fail({}, name, changed, name.c_str());
     if (!is_object_header(std::string_view(reinterpret_cast<const char*>(head), header_size)))
-        return fail({}, not_object, name.c_str());
+        return fail({}, name, not_object, name.c_str());
     if (got < string_head_size)
-        return fail({}, ends_early, name.c_str());
+        return fail({}, name, ends_early, name.c_str());
 
     const unsigned char* const field = head + header_size;
     const std::uint32_t prolog = object_prolog(field);
     if (prolog != string_prolog) {
         if (const char* const kind = object_kind(prolog))
-            return fail({}, not_a_string, name.c_str(), kind, static_cast<unsigned>(prolog));
-        return fail({}, not_string, name.c_str(), static_cast<unsigned>(prolog));
+            return fail({}, name, not_a_string, name.c_str(), kind, static_cast<unsigned>(prolog));
+        return fail({}, name, not_string, name.c_str(), static_cast<unsigned>(prolog));
     }
     const std::uint32_t length = object_length(field);
     if (length < empty_string_length)
-        return fail({}, broken_length, name.c_str());
+        return fail({}, name, broken_length, name.c_str());
     // Each character is two nibbles after the field's five: an even L
     // would end the string in the middle of a byte.
     if (length % 2 == 0)
-        return fail({}, half_byte, name.c_str());
+        return fail({}, name, half_byte, name.c_str());
     characters = string_size(length);
     if (size - string_head_size < characters)
-        return fail({}, ends_early, name.c_str());
+        return fail({}, name, ends_early, name.c_str());
     return 0;
 }
 
@@ -86,16 +121,15 @@ std::size_t in_form(const unsigned char* bytes, std::size_t size, file_form form
 // Copies `characters` bytes from `in` to `out` in `form`, or only reads
 // them when `out` is null, in blocks, carrying the checksum `crc` over
 // them.  The names are for the messages.
-int copy_string(std::FILE* in, std::FILE* out, std::uintmax_t characters, file_form form, std::uint16_t& crc,
+int copy_string(Source& in, std::FILE* out, std::uintmax_t characters, file_form form, std::uint16_t& crc,
                 std::uintmax_t& written_size, const std::string& in_name, const std::string& out_name)
 {
-    written_size = 0;
     unsigned char block[1 << 14];
     // A character's longest text: a trigraph of four bytes.
     unsigned char text[sizeof block * 4];
     for (std::uintmax_t left = characters; left != 0;) {
         const std::size_t wanted = left < sizeof block ? static_cast<std::size_t>(left) : sizeof block;
-        const std::size_t got = std::fread(block, 1, wanted, in);
+        const std::size_t got = read_from(in, block, wanted);
         crc = crc_update(crc, block, got);
         const unsigned char* written = block;
         std::size_t size = got;
@@ -104,12 +138,12 @@ int copy_string(std::FILE* in, std::FILE* out, std::uintmax_t characters, file_f
             written = text;
         }
         if (out && std::fwrite(written, 1, size, out) != size)
-            return fail(stream_error(), writing_failed, out_name.c_str());
+            return fail(stream_error(), out_name, writing_failed, out_name.c_str());
         written_size += size;
         // The file was shorter than its size said when the run began.
         if (got != wanted)
-            return std::ferror(in) ? fail(stream_error(), reading_failed, in_name.c_str())
-                                   : fail({}, changed, in_name.c_str());
+            return std::ferror(in.file) ? fail(stream_error(), in_name, reading_failed, in_name.c_str())
+                                   : fail({}, in_name, changed, in_name.c_str());
         left -= got;
     }
     return 0;
@@ -117,28 +151,52 @@ int copy_string(std::FILE* in, std::FILE* out, std::uintmax_t characters, file_f
 
 }  // namespace
 
-int unwrap(const fs::path& object, const fs::path* output, file_form form)
+int unwrap(const fs::path& object, const fs::path* named_output, const Arguments& arguments)
 {
     const std::string in_name = display_name(object);
-    const std::string out_name = output ? display_name(*output) : std::string();
+    if (object.empty() || (named_output && named_output->empty()))
+        return refuse(empty_name);
+    const file_form form = arguments.form;
+    fs::path output = named_output ? *named_output : fs::path();
+    const bool to_standard_output = named_output && is_standard_stream(output);
+    std::error_code unused;
+    if (named_output && !to_standard_output && fs::is_directory(output, unused))
+        output /= string_name(object);
+    const std::string out_name = display_name(output);
+    // The string is the product on standard output; the report goes aside.
+    if (to_standard_output) {
+        report_on_standard_error();
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    }
 
     // Every refusal, those about the output included, comes before the
     // output is opened, so a refusal leaves both files as they were.
     std::uintmax_t size = 0;
     std::error_code error;
-    std::FILE* in = open_input(object, size, error);
-    if (!in)
-        return fail(error, opening_failed, in_name.c_str());
+    Source in = {open_input(object, size, error), {}};
+    if (!in.file)
+        return fail(error, in_name, opening_failed, in_name.c_str());
+    // Standard input can be read only once: it is held whole, as far as
+    // the largest object and a transfer's padding may reach.
+    if (in.file == stdin) {
+        if (!read_whole(stdin, 2 * (string_head_size + max_string_bytes), in.held))
+            return fail(stream_error(), in_name, reading_failed, in_name.c_str());
+        size = in.held.size();
+    }
     unsigned char head[string_head_size];
     std::uintmax_t characters = 0;
     int status = check_object(in, size, in_name, head, characters);
     std::FILE* out = nullptr;
     std::error_code cause;
-    if (status == 0 && output)
-        if (const refusal why = open_output(*output, in, out, cause); why != refusal::none)
+    if (status == 0 && to_standard_output)
+        out = stdout;
+    else if (status == 0 && named_output)
+        if (const refusal why = open_output(output, in.file, out, cause); why != refusal::none)
             status = refuse_output(why, cause, out_name);
     if (status != 0) {
-        close_input(in);
+        close_input(in.file);
         return status;
     }
 
@@ -147,25 +205,36 @@ int unwrap(const fs::path& object, const fs::path* output, file_form form)
     // The calculator's checksum runs from the prolog to the last character.
     std::uint16_t crc = crc_update(0, head + header_size, prolog_and_length_size);
     std::uintmax_t written = 0;
-    status = copy_string(in, out, characters, form, crc, written, in_name, out_name);
+    // The header line the calculator's translated transfers write first,
+    // which tells korrin --ascii, and the calculator, how to read the rest.
+    if (out && form == file_form::ascii) {
+        static constexpr char ascii_header[] = "%%HP: T(3)A(R)F(.);\n";
+        if (std::fputs(ascii_header, out) == EOF)
+            status = fail(stream_error(), out_name, writing_failed, out_name.c_str());
+        written = sizeof ascii_header - 1;
+    }
+    if (status == 0)
+        status = copy_string(in, out, characters, form, crc, written, in_name, out_name);
     // A file that grew or shrank during the run is not the object that was
     // checked; its string may be another's.
-    if (status == 0 && current_size(in) != static_cast<std::intmax_t>(size))
-        status = fail({}, changed, in_name.c_str());
-    close_input(in);
+    if (status == 0 && in.file != stdin && current_size(in.file) != static_cast<std::intmax_t>(size))
+        status = fail({}, in_name, changed, in_name.c_str());
+    close_input(in.file);
     if (status != 0) {
-        if (out)
+        if (out && out != stdout)
             discard_output(out);
         return status;
     }
-    if (out)
-        if (const std::error_code cause = finish_output(out, written))
-            return fail(cause, writing_failed, out_name.c_str());
+    if (out == stdout && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+        return fail(stream_error(), out_name, writing_failed, out_name.c_str());
+    if (out && out != stdout)
+        if (const std::error_code failure = finish_output(out, written))
+            return fail(failure, out_name, writing_failed, out_name.c_str());
     report(bytes_line, static_cast<unsigned>(crc), characters + prolog_and_length_size);
     // Transfers pad a file to whole blocks; what follows the object is no
     // part of the string.
     if (size - string_head_size > characters)
-        report(goes_on, in_name.c_str());
+        warn(goes_on, in_name.c_str());
     print(unkorrin_done);
     return 0;
 }

@@ -8,11 +8,14 @@
 namespace korrin {
 
 // Checks that `object` holds one character string and writes its bytes to
-// `output`, in `form`, or only checks it when `output` is null, reporting
-// the header, the number of characters and the calculator's BYTES figures.
-// Returns the exit status: 0 when the string was written whole; 1 after
-// printing why not, with nothing of a broken file left behind.
-int unwrap(const std::filesystem::path& object, const std::filesystem::path* output, file_form form);
+// `output`, in the form the arguments give, or only checks it when
+// `output` is null, reporting the header, the number of characters and the
+// calculator's BYTES figures.  An output that is a folder receives the
+// string under the object's name without .hp; "-" is standard input or
+// output, and the report then goes to standard error.  Returns the exit
+// status: 0 when the string was written whole; 1 after printing why not,
+// with nothing of a broken file left behind.
+int unwrap(const std::filesystem::path& object, const std::filesystem::path* output, const Arguments& arguments);
 
 }  // namespace korrin
 

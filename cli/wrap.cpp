@@ -2,11 +2,23 @@
 
 #include "charset.h"
 #include "console.h"
+#include "input.h"
 #include "output.h"
-#include "platform.h"
 #include "string_object.h"
 
+#include <algorithm>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include <cwctype>
+#else
+#include <unistd.h>
+#endif
 
 namespace korrin {
 
@@ -14,172 +26,195 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int fail_after_dots(std::error_code cause, const char* message, const std::string& name)
+// The longest text that can still fit a string: four bytes a character,
+// the longest UTF-8 sequence and the longest \nnn, and room for a
+// byte-order mark or the header line of the calculator's transfers.
+constexpr std::uintmax_t max_text_bytes = 4 * max_string_bytes + 64;
+
+// The outputs this run has written, so that a batch of dropped files never
+// writes one object over another's (a.txt and a.dat both give a.hp).
+std::vector<fs::path> written;
+
+// The object file written for `input` when no output is named: beside it,
+// its extension replaced by ".hp" (notes.txt gives notes.hp, README gives
+// README.hp).
+fs::path object_name(const fs::path& input)
+{
+    fs::path object = input;
+#ifdef _WIN32
+    // Windows drops the dots and spaces that end a name: "notes.hp." is
+    // notes.hp, and its object is notes.hp too.
+    std::wstring name = object.filename().native();
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' '))
+        name.pop_back();
+    object.replace_filename(name);
+#endif
+    return object.replace_extension(".hp");
+}
+
+// A name as the file system compares it: on Windows, letter case aside.
+fs::path comparable(const fs::path& output)
+{
+    std::error_code error;
+    fs::path name = fs::absolute(output, error).lexically_normal();
+#ifdef _WIN32
+    std::wstring text = name.native();
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    name = text;
+#endif
+    return name;
+}
+
+int fail_after_dots(std::error_code cause, const std::string& name, const char* message)
 {
     print(end_of_dots);
-    return fail(cause, message, name.c_str());
+    return fail(cause, name, message, name.c_str());
 }
 
-int changed_while_read(const std::string& name)
+// Whether `bytes` look like text made on a PC, which --text would give the
+// calculator's own characters: UTF-8 throughout (a sequence cut off at the
+// end of what was looked at aside), with a byte-order mark, CR LF line
+// ends or characters beyond ASCII.
+bool looks_like_pc_text(std::string_view bytes)
 {
-    return fail_after_dots({}, changed, name);
-}
-
-// Copies exactly `size` bytes from `in` to `out`, a dot for each unless the
-// run is quiet, and checks that the input ends there.  The names are for
-// the messages.  Kept out of line: inlined into convert, the loop would lose
-// registers to the values live there and cost an instruction more per byte.
-template <bool dots>
-[[gnu::noinline]] int copy_body(std::FILE* in, std::FILE* out, std::uintmax_t size, const std::string& in_name,
-                                const std::string& out_name)
-{
-    // The length field already promises `size` bytes, so exactly that many
-    // are copied; a file that grew or shrank since its size was taken would
-    // make the field lie about the body.
-    //
-    // stdout in a local: the byte stores below could alias the global, and
-    // reloading it would cost an instruction a byte.
-    std::FILE* const console = stdout;
-    std::uintmax_t left = size;
-    for (; left != 0; --left) {
-        const int byte = read_byte(in);
-        if (byte == EOF)
-            break;
-        if (write_byte(byte, out) == EOF)
-            return fail_after_dots(stream_error(), writing_failed, out_name);
-        if (dots)
-            write_byte('.', console);
+    bool beyond_ascii = false;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        const std::size_t size = byte < 0x80 ? 1 : byte >= 0xC2 && byte < 0xE0 ? 2 : byte >= 0xE0 && byte < 0xF0 ? 3
+                                 : byte >= 0xF0 && byte < 0xF5                   ? 4
+                                                                                 : 0;
+        if (size == 0 || (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r'))
+            return false;
+        for (std::size_t k = 1; k < size && i + k < bytes.size(); ++k)
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
+                return false;
+        beyond_ascii = beyond_ascii || size > 1;
+        i += size;
     }
-    const bool ends_there = left == 0 && read_byte(in) == EOF;
-    if (std::ferror(in))
-        return fail_after_dots(stream_error(), reading_failed, in_name);
-    if (!ends_there)
-        return changed_while_read(in_name);
-    return 0;
+    return beyond_ascii || bytes.find("\r\n") != std::string_view::npos;
 }
 
-// How reading a text through ended.
-enum class text_end { whole, refused, unreadable, changed, stopped };
-
-// Reads the whole of the text in `in`, `size` bytes, into the calculator
-// characters it becomes, handing each block of them to `take`, which
-// returns false to stop.  A refused text leaves its place in `fault`.
-template <typename Take>
-text_end read_text_blocks(std::FILE* in, std::uintmax_t size, file_form form, text_fault& fault, Take take)
+// One line on standard error where the bytes suggest another way: text
+// that --text would translate, or an object file that the calculator
+// would receive as a string holding it.
+void note_what_the_bytes_look_like(std::string_view start, const std::string& name)
 {
-    unsigned char block[1 << 16];
-    unsigned char text[sizeof block + max_held_bytes];
+    if (start.size() >= header_size && is_object_header(start.substr(0, header_size)))
+        note("note: %s is itself an object file; the calculator will receive it as a string holding the object file "
+             "(unkorrin takes the string back out of one).",
+             name.c_str());
+    else if (looks_like_pc_text(start))
+        note("note: %s looks like text from a PC; with --text the calculator gets its own characters.", name.c_str());
+}
+
+// The calculator characters that the text `bytes` becomes, into `string`.
+int translate(const std::string& bytes, file_form form, const std::string& name, std::string& string)
+{
     text_reader reader = start_text(form == file_form::ascii ? text_form::ascii : text_form::utf8);
-    fault = {};
-    std::uintmax_t read = 0;
-    std::size_t got;
+    string.resize(bytes.size() + max_held_bytes);
+    auto* const out = reinterpret_cast<unsigned char*>(string.data());
+    text_fault fault = {};
     // A file the calculator's translated transfers wrote begins with a line
-    // of their own, "%%HP: T(3)A(R)F(.);", which sets how the rest is read
-    // and is no part of the text.
-    std::uintmax_t header_lines = 0;
+    // of their own, "%%HP: T(3)A(R)F(.);", which is no part of the text.
+    const std::size_t line_end = bytes.find('\n');
+    const std::size_t header =
+        form == file_form::ascii && bytes.rfind("%%HP:", 0) == 0 && line_end != std::string::npos ? line_end + 1 : 0;
+    std::size_t made = read_text(reader, reinterpret_cast<const unsigned char*>(bytes.data()) + header,
+                                 bytes.size() - header, out, fault);
+    if (header != 0)
+        fault.line += 1;
+    if (fault.kind == text_fault_kind::none)
+        made += end_text(reader, out + made, fault);
+    string.resize(made);
+    if (fault.kind == text_fault_kind::no_character)
+        return fail({}, name, no_character, name.c_str(), fault.line, fault.column,
+                    static_cast<unsigned>(fault.code_point));
+    if (fault.kind != text_fault_kind::none)
+        return fail({}, name, form == file_form::ascii ? not_ascii : not_utf8, name.c_str(), fault.line, fault.column);
+    return 0;
+}
+
+// Copies exactly `size` bytes from `in` to `out` in blocks, a dot for each
+// byte, and checks that the input ends there: the length field already
+// promises `size` bytes, and a file that grew or shrank since its size was
+// taken would make the field lie about the body.
+int copy_body(std::FILE* in, std::FILE* out, std::uintmax_t size, const std::string& in_name,
+              const std::string& out_name)
+{
+    static char block[1 << 16];
+    std::uintmax_t left = size;
+    std::size_t got = 0;
     do {
-        got = std::fread(block, 1, sizeof block, in);
-        std::size_t header = 0;
-        if (read == 0 && form == file_form::ascii) {
-            const std::string_view start(reinterpret_cast<const char*>(block), got);
-            const std::size_t line_end = start.find('\n');
-            if (start.rfind("%%HP:", 0) == 0 && line_end != std::string_view::npos) {
-                header = line_end + 1;
-                header_lines = 1;
-            }
-        }
-        read += got;
-        const std::size_t made = got != 0 ? read_text(reader, block + header, got - header, text, fault)
-                                          : end_text(reader, text, fault);
-        if (fault.kind != text_fault_kind::none) {
-            fault.line += header_lines;
-            return text_end::refused;
-        }
-        if (!take(text, made))
-            return text_end::stopped;
+        const std::size_t wanted = left < sizeof block ? static_cast<std::size_t>(left) : sizeof block;
+        got = wanted != 0 ? std::fread(block, 1, wanted, in) : 0;
+        if (std::fwrite(block, 1, got, out) != got)
+            return fail_after_dots(stream_error(), out_name, writing_failed);
+        print_dots(got);
+        left -= got;
     } while (got != 0);
+    const bool ends_there = left == 0 && std::fgetc(in) == EOF;
     if (std::ferror(in))
-        return text_end::unreadable;
-    return read == size ? text_end::whole : text_end::changed;
-}
-
-// The number of calculator characters the text in `in` becomes, in
-// `characters`; the file is read to its end once, and nothing is written.
-int measure_text(std::FILE* in, std::uintmax_t size, file_form form, const std::string& name,
-                 std::uintmax_t& characters)
-{
-    characters = 0;
-    text_fault fault;
-    const text_end end = read_text_blocks(in, size, form, fault, [&](const unsigned char*, std::size_t made) {
-        characters += made;
-        return true;
-    });
-    if (end == text_end::refused && fault.kind == text_fault_kind::no_character)
-        return fail({}, no_character, name.c_str(), fault.line, fault.column, static_cast<unsigned>(fault.code_point));
-    if (end == text_end::refused)
-        return fail({}, form == file_form::ascii ? not_ascii : not_utf8, name.c_str(), fault.line, fault.column);
-    if (end == text_end::unreadable)
-        return fail(stream_error(), reading_failed, name.c_str());
-    if (end == text_end::changed)
-        return fail({}, changed, name.c_str());
+        return fail_after_dots(stream_error(), in_name, reading_failed);
+    if (!ends_there)
+        return fail_after_dots({}, in_name, changed);
     return 0;
 }
 
-// Copies the `characters` the text in `in` becomes, a dot for each unless
-// the run is quiet.  Read a second time, the text must become the same
-// characters, as many, or it changed since it was measured.
-int copy_text(std::FILE* in, std::FILE* out, std::uintmax_t size, std::uintmax_t characters, file_form form,
-              bool dots, const std::string& in_name, const std::string& out_name)
-{
-    std::uintmax_t left = characters;
-    std::error_code unwritten;
-    text_fault fault;
-    const text_end end = read_text_blocks(in, size, form, fault, [&](const unsigned char* text, std::size_t made) {
-        if (made > left)
-            return false;
-        left -= made;
-        if (std::fwrite(text, 1, made, out) != made) {
-            unwritten = stream_error();
-            return false;
-        }
-        for (std::size_t i = 0; dots && i < made; ++i)
-            write_byte('.', stdout);
-        return true;
-    });
-    if (unwritten)
-        return fail_after_dots(unwritten, writing_failed, out_name);
-    if (end == text_end::unreadable)
-        return fail_after_dots(stream_error(), reading_failed, in_name);
-    if (end != text_end::whole || left != 0)
-        return changed_while_read(in_name);
-    return 0;
-}
-
-int write_object(std::FILE* in, std::FILE* out, std::uintmax_t size, std::uintmax_t characters, file_form form,
+// Writes the object of `characters` characters: its head and length, each
+// length byte reported, then the body, from `held` when the input is held
+// whole, or copied from `in`.
+int write_object(std::FILE* in, const std::string* held, std::FILE* out, std::uintmax_t characters,
                  const std::string& in_name, const std::string& out_name)
 {
     if (std::fwrite(object_head.data(), 1, object_head.size(), out) != object_head.size())
-        return fail_after_dots(stream_error(), writing_failed, out_name);
-
+        return fail_after_dots(stream_error(), out_name, writing_failed);
     const std::string text = length_digits(characters);
     report("%s\n", text.c_str());
     for (const unsigned char byte : length_field_bytes(text)) {
         report("%x\n", static_cast<unsigned>(byte));
-        if (write_byte(byte, out) == EOF)
-            return fail_after_dots(stream_error(), writing_failed, out_name);
+        if (std::fputc(byte, out) == EOF)
+            return fail_after_dots(stream_error(), out_name, writing_failed);
     }
-    const bool dots = !quiet_run();
-    if (form != file_form::bytes)
-        return copy_text(in, out, size, characters, form, dots, in_name, out_name);
-    return dots ? copy_body<true>(in, out, size, in_name, out_name) : copy_body<false>(in, out, size, in_name, out_name);
+    if (!held)
+        return copy_body(in, out, characters, in_name, out_name);
+    if (std::fwrite(held->data(), 1, held->size(), out) != held->size())
+        return fail_after_dots(stream_error(), out_name, writing_failed);
+    print_dots(held->size());
+    return 0;
+}
+
+// The object goes to standard output, which carries nothing else in a
+// quiet run, and never to a terminal, where binary bytes mean nothing.
+int write_to_standard_output(std::FILE* in, const std::string* held, std::uintmax_t characters,
+                             const std::string& in_name)
+{
+    const std::string out_name = "-";
+#ifdef _WIN32
+    const bool terminal = _isatty(_fileno(stdout)) != 0;
+    _setmode(_fileno(stdout), _O_BINARY);
+#else
+    const bool terminal = isatty(fileno(stdout)) != 0;
+#endif
+    if (!quiet_run() || terminal) {
+        fail({}, out_name, is_console, out_name.c_str());
+        note(terminal ? "redirect standard output to a file or a program." : "add -q to write the object there.");
+        return 1;
+    }
+    if (const int status = write_object(in, held, stdout, characters, in_name, out_name); status != 0)
+        return status;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return fail(stream_error(), out_name, writing_failed, out_name.c_str());
+    return 0;
 }
 
 }  // namespace
 
-int convert(const fs::path& input, const fs::path& output, file_form form)
+int wrap(const fs::path& input, const fs::path* named_output, const Arguments& arguments)
 {
     const std::string in_name = display_name(input);
-    const std::string out_name = display_name(output);
+    if (input.empty() || (named_output && named_output->empty()))
+        return refuse(empty_name);
 
     // Everything that can refuse the run comes before the output is
     // opened, so a refusal leaves both files as they were.  Only a regular
@@ -190,39 +225,88 @@ int convert(const fs::path& input, const fs::path& output, file_form form)
     std::error_code error;
     std::FILE* in = open_input(input, size, error);
     if (!in)
-        return fail(error, opening_failed, in_name.c_str());
-    // Text is read through once before anything is written: a character
-    // the calculator lacks refuses the run, and the length field needs the
-    // number of characters the text becomes.
-    std::uintmax_t characters = size;
-    if (form != file_form::bytes) {
-        if (const int status = measure_text(in, size, form, in_name, characters); status != 0) {
-            close_input(in);
-            return status;
-        }
-        std::rewind(in);
+        return fail(error, in_name, opening_failed, in_name.c_str());
+    // A text, and standard input, are held whole: a text is read once, so
+    // that what is written is what was checked; standard input can be read
+    // only once.  A file too large to fit is refused before it is read.
+    const bool text = arguments.form != file_form::bytes;
+    const bool whole = text || in == stdin;
+    const std::uintmax_t most = text ? max_text_bytes : max_string_bytes;
+    std::string held;
+    std::string string;
+    if (size > most || (whole && !read_whole(in, most, held))) {
+        const bool unreadable = size <= most;
+        close_input(in);
+        return unreadable ? fail(stream_error(), in_name, reading_failed, in_name.c_str())
+                          : fail({}, in_name, too_large, in_name.c_str());
     }
+    if (whole && held.size() > most) {
+        close_input(in);
+        return fail({}, in_name, too_large, in_name.c_str());
+    }
+    if (text && translate(held, arguments.form, in_name, string) != 0) {
+        close_input(in);
+        return 1;
+    }
+    const std::string* body = text ? &string : whole ? &held : nullptr;
+    const std::uintmax_t characters = body ? body->size() : size;
     if (characters > max_string_bytes) {
         close_input(in);
-        return fail({}, too_large, in_name.c_str());
+        return fail({}, in_name, too_large, in_name.c_str());
     }
+    if (!text) {
+        // Standard input is held already; a file's first block tells.
+        char start[1 << 16];
+        std::size_t got = 0;
+        if (!whole) {
+            got = std::fread(start, 1, sizeof start, in);
+            std::rewind(in);
+        }
+        note_what_the_bytes_look_like(whole ? std::string_view(held) : std::string_view(start, got), in_name);
+    }
+
+    fs::path output = named_output ? *named_output : fs::path();
+    if (named_output && is_standard_stream(output)) {
+        const int status = write_to_standard_output(in, body, characters, in_name);
+        close_input(in);
+        return status;
+    }
+    // An output that is a folder receives the object under the one-name
+    // rule, as cp puts a file into a folder.
+    std::error_code unused;
+    if (!named_output || fs::is_directory(output, unused)) {
+        if (in == stdin) {
+            close_input(in);
+            refuse(missing_arguments);
+            note("name the output file, or give \"-\" and -q for standard output.");
+            return 1;
+        }
+        output = named_output ? output / object_name(input).filename() : object_name(input);
+    }
+    const std::string out_name = display_name(output);
+    const fs::path key = comparable(output);
+    if (std::find(written.begin(), written.end(), key) != written.end()) {
+        close_input(in);
+        return fail({}, out_name, written_before, out_name.c_str());
+    }
+
     std::FILE* out = nullptr;
     std::error_code cause;
     if (const refusal why = open_output(output, in, out, cause); why != refusal::none) {
         close_input(in);
         return refuse_output(why, cause, out_name);
     }
-
-    const int status = write_object(in, out, size, characters, form, in_name, out_name);
+    const int status = write_object(in, body, out, characters, in_name, out_name);
     close_input(in);
     if (status != 0) {
         discard_output(out);
         return status;
     }
-    // Buffered bytes reach the file only as it closes, so a full disk often
-    // shows here first.
-    if (const std::error_code cause = finish_output(out, string_head_size + characters))
-        return fail_after_dots(cause, writing_failed, out_name);
+    // Buffered bytes reach the file only as it is flushed, so a full disk
+    // often shows here first.
+    if (const std::error_code failure = finish_output(out, string_head_size + characters))
+        return fail_after_dots(failure, out_name, writing_failed);
+    written.push_back(key);
     print(korrin_done);
     return 0;
 }

@@ -8,11 +8,13 @@
 namespace korrin {
 
 // Writes `output` as a string object holding the bytes of `input`, or the
-// characters its text becomes in `form`, reporting each step on standard
-// output.  Returns the exit status: 0 when the whole object was written and
-// closed; 1 after printing why not, with nothing of a broken object left
-// behind.
-int convert(const std::filesystem::path& input, const std::filesystem::path& output, file_form form);
+// characters its text becomes in the form the arguments give, reporting
+// each step on standard output.  With no output the object goes beside the
+// input, named after it with the extension .hp; an output that is a folder
+// receives it under that name; "-" is standard input or output.  Returns
+// the exit status: 0 when the whole object was written and closed; 1 after
+// printing why not, with nothing of a broken object left behind.
+int wrap(const std::filesystem::path& input, const std::filesystem::path* output, const Arguments& arguments);
 
 }  // namespace korrin
 

@@ -73,7 +73,6 @@ struct Result {
     int status = -1;  // the exit status, or 128 plus the signal that ended it
     std::string transcript;
     std::string errors;  // standard error
-    long writes = -1;    // write calls the program made, where Linux counts them
 };
 
 // Options that run `program`.

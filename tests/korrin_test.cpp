@@ -12,6 +12,9 @@
 
 namespace {
 
+const std::string try_help = "Try 'korrin --help' for more information.";
+const std::string name_another = "name another output file.";
+
 Row refused(const char* name, std::vector<std::string> args, std::string said, std::string reason = "")
 {
     return refusal(korrin_command, name, std::move(args), std::move(said), std::move(reason));
@@ -121,10 +124,21 @@ const Row conversions[] = {
     converts_abc("one_name_with_two_extensions", {"data.tar.gz"}, "data.tar.hp").named("data.tar.gz"),
     converts_abc("one_name_starting_with_a_dot", {".profile"}, ".profile.hp").named(".profile"),
     converts_abc("options_end_at_two_dashes", {"--", "-x"}, "-x.hp").named("-x"),
-    converts_abc("dash_alone_is_a_file", {"-", "out"}).named("-"),
-    // After the first name nothing is an option.
-    converts_abc("no_option_after_a_name", {"in", "--help"}, "--help"),
+    // Options stand anywhere before "--", short ones together.
+    converts("option_after_the_names", {"in", "out", "--text"}, "ab\r\n", "0000b\nb0\n0\n0\n",
+             std::string("\xb0\x00\x00", 3), "out", "ab\n"),
     quietly(converts_abc("quiet", {"-q", "in", "out"})),
+    quietly(converts("short_options_together", {"-tq", "in", "out"}, "ab\r\n", "", std::string("\xb0\x00\x00", 3),
+                     "out", "ab\n")),
+    // "-" is standard input; an output that is a folder takes the object
+    // under the one-name rule.
+    converts_abc("standard_input", {"-", "out"}).prepared("printf abc > stdin"),
+    converts_abc("output_is_a_folder", {"in", "folder"}, "folder/in.hp"),
+    [] {
+        Row row = quietly(refused("standard_output", {"-q", "in", "-"}, "HPHP49-B,*\xb0" + std::string(2, '\0') + "abc"));
+        row.status = row.windows_status = 0;
+        return row.skip_on_windows("wine's console takes no binary object");
+    }(),
     // UTF-8 with a byte-order mark and CR LF line ends, from a PC: « 1 »,
     // then →STR, a lone CR, and x̄ of two code points.
     converts("text", {"-t", "in", "out"}, "\xEF\xBB\xBF\xC2\xAB 1 \xC2\xBB\r\n\xE2\x86\x92STR\rx\xCC\x84",
@@ -185,10 +199,23 @@ const Row failures[] = {
     tells(korrin_command, "version", {"-V"}, "korrin " KORRIN_RELEASE "\nCopyright"),
     tells(unkorrin_command, "unkorrin_help", {"-h"}, "Usage: unkorrin [option...] object_file [output_file]\n"),
     tells(unkorrin_command, "unkorrin_version", {"--version"}, "unkorrin " KORRIN_RELEASE "\nCopyright"),
-    refused("no_arguments", {}, error("Missing arguments.")),
+    refused("no_arguments", {}, error("Missing arguments."), try_help),
     // A shell pattern that matched three files picks none as the output.
-    refused("too_many_arguments", {"in", "out", "other"}, error("Too many arguments.")),
-    refused("unknown_option", {"--frobnicate", "in", "out"}, error("Unknown option <--frobnicate>.")),
+    refused("too_many_arguments", {"in", "out", "other"}, error("Too many arguments."),
+            "each file is converted on its own; for several: for f in *.txt; do korrin \"$f\"; done\nkorrin: " + try_help),
+    // Refused wherever it stands, --help beside it too.
+    refused("unknown_option", {"in", "out", "--frobnicate"}, error("Unknown option <--frobnicate>."), try_help),
+    refused("unknown_option_before_help", {"--bogus", "-h"}, error("Unknown option <--bogus>."), try_help),
+    refused("unknown_short_option_among_others", {"-tz", "in"}, error("Unknown option <-tz>."), try_help),
+    refused("replace_without_text", {"--replace", "in", "out"}, error("Option <--replace> works with --text only."),
+            try_help),
+    refused("empty_name", {"in", ""}, error("A file name is empty.")),
+    // The object is binary: never onto a terminal, and only quietly onto
+    // standard output, which otherwise carries the transcript.
+    refused("standard_output_without_quiet", {"in", "-"}, error("Output file <-> is standard output."),
+            "add -q to write the object there."),
+    refused("standard_input_with_no_output_name", {"-"}, error("Missing arguments."),
+            "name the output file, or give \"-\" and -q for standard output."),
     quietly(refused("quiet_failure", {"--quiet", "none", "out"}, "",
                     "Problem opening file <none>.\nkorrin: none: No such file or directory")),
     refused("input_missing", {"none", "out"}, error("Problem opening file <none>."), "none: No such file or directory"),
@@ -202,11 +229,16 @@ const Row failures[] = {
     refused("input_is_a_directory", {"folder", "out"}, error("Problem opening file <folder>."),
             "folder: Is a directory"),
     refused("input_too_large", {"big", "out"}, error("File <big> is too large (at most 524285 bytes).")),
-    refused("output_is_the_input", {"in", "in"}, error("Output file <in> is the input file.")),
-    refused("output_is_a_hard_link_to_the_input", {"in", "hard"}, error("Output file <hard> is the input file.")),
-    refused("output_is_a_symbolic_link_to_the_input", {"in", "soft"}, error("Output file <soft> is the input file.")),
-    refused("one_name_that_is_the_object_name", {"obj.hp"}, error("Output file <obj.hp> is the input file."))
-        .named("obj.hp"),
+    refused("output_is_the_input", {"in", "in"}, error("Output file <in> is the input file."), name_another),
+    refused("output_is_a_hard_link_to_the_input", {"in", "hard"}, error("Output file <hard> is the input file."),
+            name_another),
+    refused("output_is_a_symbolic_link_to_the_input", {"in", "soft"}, error("Output file <soft> is the input file."),
+            name_another),
+    refused("one_name_that_is_the_object_name", {"obj.hp"}, error("Output file <obj.hp> is the input file."),
+            "note: obj.hp is itself an object file; the calculator will receive it as a string holding the object "
+            "file (unkorrin takes the string back out of one).\nkorrin: " + name_another)
+        .named("obj.hp")
+        .given("HPHP49-B,*\xb0" + std::string(2, '\0') + "abc"),
     refused("output_folder_missing", {"in", "none/out"}, error("Problem opening file <none/out>."),
             "none/out: No such file or directory"),
     // The report would run through the object.

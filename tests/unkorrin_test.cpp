@@ -70,7 +70,7 @@ const Row rows[] = {
             abc_report + "  *** Warning: File <in> goes on after its object; the rest was ignored.\n\n", "ABC"),
     unwraps("as_text", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n",
             "\xC2\xAB 1 \xC2\xBB\n\xE2\x86\x92", {"-t", "in", "out"}),
-    unwraps("as_ascii", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "\\<< 1 \\>>\n\\->",
+    unwraps("as_ascii", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "%%HP: T(3)A(R)F(.);\n\\<< 1 \\>>\n\\->",
             {"--ascii", "in", "out"}),
     unwraps("checking_as_text", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "",
             {"--text", "in"}),
@@ -92,7 +92,8 @@ const Row rows[] = {
             error("File <in> holds a string that ends in half a byte.")),
     refused("header_alone", "HPHP49-B", {"in", "out"}, error("File <in> ends before its string does.")),
     refused("string_cut_short", abc.substr(0, abc.size() - 1), {"in"}, error("File <in> ends before its string does.")),
-    refused("output_is_the_object", abc, {"in", "in"}, error("Output file <in> is the input file.")),
+    refused("output_is_the_object", abc, {"in", "in"}, error("Output file <in> is the input file."),
+            "name another output file."),
     // Writes fail in the middle of the copy; the old output is kept.  The
     // rest of the output's handling is korrin's, and its rows check it.
     [] {
