@@ -40,36 +40,38 @@ constexpr std::uint32_t byte_order_mark_code_point = 0xFEFF;
 
 // One character of a text from `at`: a code point, or, where the bytes are
 // no UTF-8, the longest start of a sequence that could still have been one
-// (at least one byte), which Unicode counts as one mark.
+// (at least one byte), which Unicode counts as one mark; `cut` when that
+// start runs to the end of the text.
 struct utf8_character {
     std::uint32_t code_point;
     std::size_t size;
     bool valid;
+    bool cut;
 };
 
 utf8_character utf8_at(std::string_view text, std::size_t at)
 {
     const auto lead = static_cast<unsigned char>(text[at]);
     if (lead < first_non_ascii)
-        return {lead, 1, true};
+        return {lead, 1, true, false};
     const utf8_row* row = std::find_if(std::begin(utf8_rows), std::end(utf8_rows),
                                        [lead](const utf8_row& r) { return lead >= r.first && lead <= r.last; });
     if (row == std::end(utf8_rows))
-        return {0, 1, false};
+        return {0, 1, false, false};
     std::uint32_t code_point = lead & (0x7Fu >> row->size);
     unsigned char low = row->low;
     unsigned char high = row->high;
     for (std::size_t i = 1; i < row->size; ++i) {
         if (at + i == text.size())
-            return {0, i, false};
+            return {0, i, false, true};
         const auto next = static_cast<unsigned char>(text[at + i]);
         if (next < low || next > high)
-            return {0, i, false};
+            return {0, i, false, false};
         code_point = code_point << continuation_bits | (next & continuation_value);
         low = first_continuation;
         high = last_continuation;
     }
-    return {code_point, row->size, true};
+    return {code_point, row->size, true, false};
 }
 
 // The place of the next character: its line, and the characters before it
@@ -379,13 +381,15 @@ text_reading read_whole_text(std::string_view text, const text_options& options)
     return reading;
 }
 
-bool looks_like_pc_text(std::string_view bytes)
+bool looks_like_pc_text(std::string_view bytes, bool more_follows)
 {
     // A byte-order mark is a character beyond ASCII too.
     bool pc = false;
     for (std::size_t at = 0; at < bytes.size();) {
         const utf8_character c = utf8_at(bytes, at);
-        if (!c.valid || c.code_point == 0)
+        if (!c.valid)
+            return more_follows && c.cut && pc;
+        if (c.code_point < ' ' && c.code_point != '\t' && c.code_point != '\n' && c.code_point != '\r')
             return false;
         pc = pc || c.size > 1 || line_break(bytes, at) == 2;
         at += c.size;

@@ -116,10 +116,12 @@ struct text_reading {
 text_reading read_whole_text(std::string_view text, const text_options& options);
 
 // Whether bytes given without a text option look like text saved on a PC:
-// they are all UTF-8, hold no zero byte, and either open with a byte-order
-// mark, or end a line in CR LF, or hold a character beyond ASCII.  Such a
-// file most likely wanted --text.
-bool looks_like_pc_text(std::string_view bytes);
+// they are all UTF-8, with no control character but tab, LF and CR, and
+// either open with a byte-order mark, or end a line in CR LF, or hold a
+// character beyond ASCII.  Such a file most likely wanted --text.  With
+// `more_follows`, `bytes` are the start of a file, and a UTF-8 sequence
+// cut at their end is no fault.
+bool looks_like_pc_text(std::string_view bytes, bool more_follows);
 
 // The header line the calculator writes before a text at level 3; the
 // ASCII form opens with it.

@@ -197,18 +197,31 @@ INSTANTIATE_TEST_SUITE_P(Samples, Reading, testing::ValuesIn(samples));
 
 struct PcText {
     std::string_view bytes;
+    bool more_follows;
     bool pc;
 };
 
 const PcText pc_texts[] = {
-    {"plain\tASCII\n", false}, {"a\r\nb", true},           {"caf\xC3\xA9", true}, {"\xEF\xBB\xBF" "a", true},
-    {"caf\xE9\r\n", false},    {"a\r\n\0"sv, false},       {"a\r", false},
+    {"plain\tASCII\n", false, false},
+    {"a\r\nb", false, true},
+    {"caf\xC3\xA9", false, true},
+    {"\xEF\xBB\xBF" "a", false, true},
+    {"caf\xE9\r\n", false, false},
+    {"a\r\n\0"sv, false, false},
+    {"a\r\n\x1B", false, false},
+    {"a\r", false, false},
+    // The start of a file, cut inside a character, or not.
+    {"a\r\n\xE2\x80", true, true},
+    {"a\r\n\xE2\x80", false, false},
+    {"a\r\n\xE2", true, true},
+    {"a\r\n\xE2\x28", true, false},
+    {"a\r\n\xFF", true, false},
 };
 
 TEST(Charset, LooksLikePcText)
 {
     for (const PcText& row : pc_texts)
-        EXPECT_EQ(korrin::looks_like_pc_text(row.bytes), row.pc) << row.bytes;
+        EXPECT_EQ(korrin::looks_like_pc_text(row.bytes, row.more_follows), row.pc) << row.bytes;
 }
 
 // The ASCII form as unkorrin writes it, worked by hand from the calculator's
