@@ -98,6 +98,8 @@ inline constexpr char unkorrin_drop[] =
 inline constexpr char press_enter[] = "Press Enter to close this window.\n";
 
 inline constexpr char header_line[] = "Header: %s\n";
+// Before the header, for text the calculator's SEND wrote.
+inline constexpr char sent_line[] = "Read: text the calculator sent, translation level %d\n";
 inline constexpr char characters_line[] = "Characters: %ju\n";
 // What the calculator's BYTES command shows for the string, in HEX base:
 // its checksum, then its size in bytes.
@@ -132,8 +134,10 @@ inline constexpr char not_a_string[] = "File <%s> holds %s, not a character stri
 
 // Text that does not become a string: the place of the character, counted
 // in characters from 1.
-inline constexpr char no_character[] = "File <%s>, line %ju, column %ju: U+%04X has no calculator character.";
+inline constexpr char no_character[] = "File <%s>, line %ju, column %ju: %s has no calculator character.";
+inline constexpr char byte_order_mark[] = "File <%s>, line 1, column 1: a UTF-8 byte-order mark, not ASCII text.";
 inline constexpr char not_utf8[] = "File <%s>, line %ju, column %ju: not UTF-8 text.";
+inline constexpr char not_as_sent[] = "File <%s>, line %ju, column %ju: not a string as the calculator sends one.";
 inline constexpr char not_ascii[] = "File <%s>, line %ju, column %ju: not ASCII text.";
 
 // How a message stands in the transcript.

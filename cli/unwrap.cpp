@@ -1,6 +1,7 @@
 #include "unwrap.h"
 
 #include "charset.h"
+#include "text_forms.h"
 #include "console.h"
 #include "output.h"
 #include "input.h"
@@ -26,12 +27,13 @@ namespace {
 struct Source {
     std::FILE* file;
     std::string held;
+    bool whole = false;  // read from `held`
     std::size_t at = 0;
 };
 
 std::size_t read_from(Source& source, unsigned char* bytes, std::size_t size)
 {
-    if (source.file != stdin)
+    if (!source.whole)
         return std::fread(bytes, 1, size, source.file);
     const std::size_t got = std::min(size, source.held.size() - source.at);
     std::copy_n(source.held.data() + source.at, got, bytes);
@@ -101,20 +103,13 @@ int check_object(Source& in, std::uintmax_t size, const std::string& name,
     return 0;
 }
 
-// The string's bytes as they go to the output in `form`, into `text`:
-// for text, each byte's characters.  Returns their number.
-std::size_t in_form(const unsigned char* bytes, std::size_t size, file_form form, unsigned char* text)
+// The UTF-8 text of the string's `size` bytes, into `text`, which has room
+// for the longest, three bytes a character.  Returns its size.
+std::size_t utf8_text(const unsigned char* bytes, std::size_t size, unsigned char* text)
 {
     std::size_t made = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        const unsigned char byte = bytes[i];
-        const std::string_view written =
-            form == file_form::text ? text_of(byte) : byte > '~' ? trigraph_of(byte) : std::string_view();
-        if (written.empty())
-            text[made++] = byte;
-        else
-            made += written.copy(reinterpret_cast<char*>(text + made), written.size());
-    }
+    for (std::size_t i = 0; i < size; ++i)
+        made += text_of(bytes[i]).copy(reinterpret_cast<char*>(text + made), 4);
     return made;
 }
 
@@ -124,18 +119,25 @@ std::size_t in_form(const unsigned char* bytes, std::size_t size, file_form form
 int copy_string(Source& in, std::FILE* out, std::uintmax_t characters, file_form form, std::uint16_t& crc,
                 std::uintmax_t& written_size, const std::string& in_name, const std::string& out_name)
 {
+    std::string string;
     unsigned char block[1 << 14];
-    // A character's longest text: a trigraph of four bytes.
-    unsigned char text[sizeof block * 4];
+    // A character's longest UTF-8 text: three bytes.
+    unsigned char text[sizeof block * 3];
     for (std::uintmax_t left = characters; left != 0;) {
         const std::size_t wanted = left < sizeof block ? static_cast<std::size_t>(left) : sizeof block;
         const std::size_t got = read_from(in, block, wanted);
         crc = crc_update(crc, block, got);
         const unsigned char* written = block;
         std::size_t size = got;
-        if (out && form != file_form::bytes) {
-            size = in_form(block, got, form, text);
+        if (out && form == file_form::text) {
+            size = utf8_text(block, got, text);
             written = text;
+        }
+        // The ASCII form is made of the whole string: a CR's form depends
+        // on the byte after it.
+        if (out && form == file_form::ascii) {
+            string.append(reinterpret_cast<const char*>(block), got);
+            size = 0;
         }
         if (out && std::fwrite(written, 1, size, out) != size)
             return fail(stream_error(), out_name, writing_failed, out_name.c_str());
@@ -146,6 +148,28 @@ int copy_string(Source& in, std::FILE* out, std::uintmax_t characters, file_form
                                    : fail({}, in_name, changed, in_name.c_str());
         left -= got;
     }
+    if (out && form == file_form::ascii) {
+        const std::string ascii = ascii_form(string);
+        if (std::fwrite(ascii.data(), 1, ascii.size(), out) != ascii.size())
+            return fail(stream_error(), out_name, writing_failed, out_name.c_str());
+        written_size = ascii.size();
+    }
+    return 0;
+}
+
+// Reads the text the calculator's SEND wrote, held in `in`, and holds the
+// object of its string there instead.
+int as_object(Source& in, std::uintmax_t& size, const std::string& name)
+{
+    const sent_reading reading = read_sent_text(in.held);
+    if (reading.fault.kind != sent_fault_kind::none)
+        return fail({}, name, not_as_sent, name.c_str(), reading.fault.line, reading.fault.column);
+    if (reading.bytes.size() > max_string_bytes)
+        return fail({}, name, too_large, name.c_str());
+    report(sent_line, reading.level);
+    const auto field = length_field_bytes(length_digits(reading.bytes.size()));
+    in.held = std::string(object_head) + std::string(field.begin(), field.end()) + reading.bytes;
+    size = in.held.size();
     return 0;
 }
 
@@ -180,10 +204,24 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
         return fail(error, in_name, opening_failed, in_name.c_str());
     // Standard input can be read only once: it is held whole, as far as
     // the largest object and a transfer's padding may reach.
-    if (in.file == stdin) {
-        if (!read_whole(stdin, 2 * (string_head_size + max_string_bytes), in.held))
+    // The text the calculator's SEND writes for a string is read whole,
+    // and becomes the object it stands for.
+    char start[5] = {};
+    const bool sent = in.file != stdin && std::fread(start, 1, sizeof start, in.file) == sizeof start &&
+                      std::string_view(start, sizeof start) == "%%HP:";
+    if (in.file != stdin)
+        std::rewind(in.file);
+    if (in.file == stdin || sent) {
+        in.whole = true;
+        if (!read_whole(in.file, 4 * max_string_bytes + 64, in.held)) {
+            close_input(in.file);
             return fail(stream_error(), in_name, reading_failed, in_name.c_str());
+        }
         size = in.held.size();
+    }
+    if (sent && as_object(in, size, in_name) != 0) {
+        close_input(in.file);
+        return 1;
     }
     unsigned char head[string_head_size];
     std::uintmax_t characters = 0;
@@ -205,19 +243,11 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
     // The calculator's checksum runs from the prolog to the last character.
     std::uint16_t crc = crc_update(0, head + header_size, prolog_and_length_size);
     std::uintmax_t written = 0;
-    // The header line the calculator's translated transfers write first,
-    // which tells korrin --ascii, and the calculator, how to read the rest.
-    if (out && form == file_form::ascii) {
-        static constexpr char ascii_header[] = "%%HP: T(3)A(R)F(.);\n";
-        if (std::fputs(ascii_header, out) == EOF)
-            status = fail(stream_error(), out_name, writing_failed, out_name.c_str());
-        written = sizeof ascii_header - 1;
-    }
     if (status == 0)
         status = copy_string(in, out, characters, form, crc, written, in_name, out_name);
     // A file that grew or shrank during the run is not the object that was
     // checked; its string may be another's.
-    if (status == 0 && in.file != stdin && current_size(in.file) != static_cast<std::intmax_t>(size))
+    if (status == 0 && !in.whole && current_size(in.file) != static_cast<std::intmax_t>(size))
         status = fail({}, in_name, changed, in_name.c_str());
     close_input(in.file);
     if (status != 0) {

@@ -1,6 +1,6 @@
 #include "wrap.h"
 
-#include "charset.h"
+#include "text_forms.h"
 #include "console.h"
 #include "input.h"
 #include "output.h"
@@ -72,67 +72,76 @@ int fail_after_dots(std::error_code cause, const std::string& name, const char* 
     return fail(cause, name, message, name.c_str());
 }
 
-// Whether `bytes` look like text made on a PC, which --text would give the
-// calculator's own characters: UTF-8 throughout (a sequence cut off at the
-// end of what was looked at aside), with a byte-order mark, CR LF line
-// ends or characters beyond ASCII.
-bool looks_like_pc_text(std::string_view bytes)
-{
-    bool beyond_ascii = false;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        const std::size_t size = byte < 0x80 ? 1 : byte >= 0xC2 && byte < 0xE0 ? 2 : byte >= 0xE0 && byte < 0xF0 ? 3
-                                 : byte >= 0xF0 && byte < 0xF5                   ? 4
-                                                                                 : 0;
-        if (size == 0 || (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r'))
-            return false;
-        for (std::size_t k = 1; k < size && i + k < bytes.size(); ++k)
-            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
-                return false;
-        beyond_ascii = beyond_ascii || size > 1;
-        i += size;
-    }
-    return beyond_ascii || bytes.find("\r\n") != std::string_view::npos;
-}
-
 // One line on standard error where the bytes suggest another way: text
 // that --text would translate, or an object file that the calculator
 // would receive as a string holding it.
-void note_what_the_bytes_look_like(std::string_view start, const std::string& name)
+void note_what_the_bytes_look_like(std::string_view start, bool more_follows, const std::string& name)
 {
     if (start.size() >= header_size && is_object_header(start.substr(0, header_size)))
         note("note: %s is itself an object file; the calculator will receive it as a string holding the object file "
              "(unkorrin takes the string back out of one).",
              name.c_str());
-    else if (looks_like_pc_text(start))
+    else if (looks_like_pc_text(start, more_follows))
         note("note: %s looks like text from a PC; with --text the calculator gets its own characters.", name.c_str());
 }
 
-// The calculator characters that the text `bytes` becomes, into `string`.
-int translate(const std::string& bytes, file_form form, const std::string& name, std::string& string)
+// A character as a message shows it: its code point, and the character
+// itself where it is one; bytes that are no character, in hexadecimal.
+std::string shown(const text_fault& fault)
 {
-    text_reader reader = start_text(form == file_form::ascii ? text_form::ascii : text_form::utf8);
-    string.resize(bytes.size() + max_held_bytes);
-    auto* const out = reinterpret_cast<unsigned char*>(string.data());
-    text_fault fault = {};
-    // A file the calculator's translated transfers wrote begins with a line
-    // of their own, "%%HP: T(3)A(R)F(.);", which is no part of the text.
-    const std::size_t line_end = bytes.find('\n');
-    const std::size_t header =
-        form == file_form::ascii && bytes.rfind("%%HP:", 0) == 0 && line_end != std::string::npos ? line_end + 1 : 0;
-    std::size_t made = read_text(reader, reinterpret_cast<const unsigned char*>(bytes.data()) + header,
-                                 bytes.size() - header, out, fault);
-    if (header != 0)
-        fault.line += 1;
-    if (fault.kind == text_fault_kind::none)
-        made += end_text(reader, out + made, fault);
-    string.resize(made);
-    if (fault.kind == text_fault_kind::no_character)
-        return fail({}, name, no_character, name.c_str(), fault.line, fault.column,
-                    static_cast<unsigned>(fault.code_point));
-    if (fault.kind != text_fault_kind::none)
-        return fail({}, name, form == file_form::ascii ? not_ascii : not_utf8, name.c_str(), fault.line, fault.column);
-    return 0;
+    char code[16];
+    if (fault.code_point == 0) {
+        std::string bytes = fault.size > 1 ? "bytes" : "byte";
+        for (std::size_t i = 0; i < fault.size; ++i) {
+            std::snprintf(code, sizeof code, " %02X", static_cast<unsigned>(fault.bytes[i]));
+            bytes += code;
+        }
+        return bytes;
+    }
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(fault.code_point));
+    return std::string(code) + " " + std::string(reinterpret_cast<const char*>(fault.bytes.data()), fault.size);
+}
+
+// The calculator characters that the text `bytes` becomes, into `string`;
+// or 1 after listing the places the text cannot become a string.
+int translate(const std::string& bytes, const Arguments& arguments, const std::string& name, std::string& string)
+{
+    const bool ascii = arguments.form == file_form::ascii;
+    text_reading reading = read_whole_text(bytes, {ascii ? text_form::ascii : text_form::utf8, arguments.replace});
+    if (reading.fault_count == 0) {
+        string = std::move(reading.bytes);
+        const text_fault& first = reading.first_replaced;
+        if (reading.replaced != 0)
+            note("replaced %ju characters the calculator lacks, the first at line %ju, column %ju (%s).",
+                 reading.replaced, first.line, first.column, shown(first).c_str());
+        if (reading.trigraphs_kept)
+            note("note: the header of %s names T(%d): its backslash sequences stay as written, as on the calculator.",
+                 name.c_str(), reading.level);
+        return 0;
+    }
+    for (std::size_t i = 0; i < reading.faults.size(); ++i) {
+        const text_fault& fault = reading.faults[i];
+        char place[64];
+        std::snprintf(place, sizeof place, "line %ju, column %ju", fault.line, fault.column);
+        if (i != 0)
+            note("also %s: %s.", place, shown(fault).c_str());
+        else if (fault.kind == text_fault_kind::no_character)
+            fail({}, name, no_character, name.c_str(), fault.line, fault.column, shown(fault).c_str());
+        else if (fault.kind == text_fault_kind::byte_order_mark)
+            fail({}, name, byte_order_mark, name.c_str());
+        else
+            fail({}, name, ascii ? not_ascii : not_utf8, name.c_str(), fault.line, fault.column);
+    }
+    if (reading.fault_count > reading.faults.size())
+        note("and %ju more.", reading.fault_count - reading.faults.size());
+    const text_fault_kind kind = reading.faults.front().kind;
+    if (kind == text_fault_kind::no_character)
+        note("--replace writes a look-alike for each, or \"?\" where there is none.");
+    else if (kind == text_fault_kind::byte_order_mark)
+        note("the file was saved as UTF-8: convert it with --text.");
+    else if (!ascii)
+        note("save the file as UTF-8 text (in Notepad: Save as, Encoding UTF-8) and convert it again.");
+    return 1;
 }
 
 // Copies exactly `size` bytes from `in` to `out` in blocks, a dot for each
@@ -244,7 +253,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         close_input(in);
         return fail({}, in_name, too_large, in_name.c_str());
     }
-    if (text && translate(held, arguments.form, in_name, string) != 0) {
+    if (text && translate(held, arguments, in_name, string) != 0) {
         close_input(in);
         return 1;
     }
@@ -262,7 +271,8 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
             got = std::fread(start, 1, sizeof start, in);
             std::rewind(in);
         }
-        note_what_the_bytes_look_like(whole ? std::string_view(held) : std::string_view(start, got), in_name);
+        note_what_the_bytes_look_like(whole ? std::string_view(held) : std::string_view(start, got),
+                                      !whole && got < size, in_name);
     }
 
     fs::path output = named_output ? *named_output : fs::path();

@@ -146,6 +146,15 @@ const Row conversions[] = {
     // The calculator's transfers begin with a line of their own.
     converts("ascii", {"--ascii", "in", "out"}, "%%HP: T(3)A(R)F(.);\r\n\\<< 1 \\>>\r\n\\->STR a\\b \\133",
              "00025\n50\n2\n0\n", std::string("\x50\x02\x00", 3), "out", "\xAB 1 \xBB\n\x8DSTR a\\b \x85"),
+    // What the calculator lacks becomes its look-alike: quotes, a dash,
+    // the ellipsis as three dots, a no-break space; "?" for the rest.
+    [] {
+        Row row = converts("text_replaced", {"-t", "--replace", "in", "out"},
+                           "\xE2\x80\x9Chi\xE2\x80\x9D \xE2\x80\x93\xE2\x80\xA6\xC2\xA0\xE2\x98\x83",
+                           "0001b\nb0\n1\n0\n", std::string("\xb0\x01\x00", 3), "out", "\"hi\" -... ?");
+        row.reason = "replaced 6 characters the calculator lacks, the first at line 1, column 1 (U+201C \xE2\x80\x9C).";
+        return row;
+    }(),
     // Twice the largest string's bytes, as text of two bytes a character.
     [] {
         std::string text;
@@ -349,10 +358,32 @@ const Row failures[] = {
     // Text the calculator cannot hold refuses the run before anything is
     // written; the place counts characters.
     refused("text_with_no_calculator_character", {"-t", "in", "out"},
-            error("File <in>, line 3, column 14: U+2603 has no calculator character."))
+            error("File <in>, line 3, column 14: U+2603 \xE2\x98\x83 has no calculator character."),
+            "--replace writes a look-alike for each, or \"?\" where there is none.")
         .given("one\r\ntwo\n\xC2\xAB 1 \xC2\xBB ... ab \xE2\x98\x83"),
-    refused("text_not_utf8", {"--text", "in", "out"}, error("File <in>, line 2, column 2: not UTF-8 text."))
+    // Every place is listed, ten at most, and how many more.
+    refused("text_with_many_places", {"-t", "in", "out"},
+            error("File <in>, line 1, column 1: U+201C \xE2\x80\x9C has no calculator character."),
+            [] {
+                std::string listed;
+                for (int column = 2; column <= 10; ++column)
+                    listed += "also line 1, column " + std::to_string(column) + ": U+201C \xE2\x80\x9C.\nkorrin: ";
+                return listed + "and 2 more.\nkorrin: --replace writes a look-alike for each, or \"?\" where there is none.";
+            }())
+        .given([] {
+            std::string quotes;
+            for (int i = 0; i < 12; ++i)
+                quotes += "\xE2\x80\x9C";
+            return quotes;
+        }()),
+    refused("text_not_utf8", {"--text", "in", "out"}, error("File <in>, line 2, column 2: not UTF-8 text."),
+            "also line 2, column 3: byte FF.\nkorrin: save the file as UTF-8 text (in Notepad: Save as, Encoding UTF-8) "
+            "and convert it again.")
         .given("\xCF\x80\n\xCF\x80\xCF\xFF"),
+    refused("ascii_with_a_byte_order_mark", {"-a", "in", "out"},
+            error("File <in>, line 1, column 1: a UTF-8 byte-order mark, not ASCII text."),
+            "the file was saved as UTF-8: convert it with --text.")
+        .given("\xEF\xBB\xBF" "ab"),
     refused("ascii_above_127", {"-a", "in", "out"}, error("File <in>, line 2, column 3: not ASCII text."))
         .given("%%HP: T(3)A(R)F(.);\nab\xE9"),
 };

@@ -72,6 +72,11 @@ const Row rows[] = {
             "\xC2\xAB 1 \xC2\xBB\n\xE2\x86\x92", {"-t", "in", "out"}),
     unwraps("as_ascii", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "%%HP: T(3)A(R)F(.);\n\\<< 1 \\>>\n\\->",
             {"--ascii", "in", "out"}),
+    // What the calculator's SEND wrote at level 3: its last CR LF comes
+    // back as LF, as the calculator itself would read it.
+    unwraps("text_the_calculator_sent", data("send-T3.txt"),
+            "Read: text the calculator sent, translation level 3\nHeader: HPHP49-B\nCharacters: 771\nBYTES: # 5730h 776.\n",
+            data("string.bin").substr(0, 769) + "\n]"),
     unwraps("checking_as_text", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "",
             {"--text", "in"}),
     // Plain data: the calculator itself would take it as a string.
@@ -125,7 +130,9 @@ TEST_F(Trips, ThereAndBackAgain)
     const Options korrin = with(korrin_command);
     const Options unkorrin = with(unkorrin_command);
     // Every byte value, then a string larger than any block unkorrin reads.
-    for (const std::string& input : {noise(524285), every_value()}) {
+    // A string whose own first line looks like the header of the
+    // calculator's transfers keeps that line through the ASCII form.
+    for (const std::string& input : {noise(524285), every_value(), "%%HP: T(3)A(R)F(.);\n\\" + every_value()}) {
         put(work / "in", input);
         EXPECT_EQ(run(work, {"in", "obj"}, korrin).status, 0);
         EXPECT_EQ(run(work, {"obj", "back"}, unkorrin).status, 0);
