@@ -108,12 +108,14 @@ struct text_reading {
     bool trigraphs_kept;
 };
 
-// Reads the whole of `text` in the form `options` names and lists every
+// Reads the whole of `text` in the form `options` names, writing the bytes
+// over the text itself, as no character becomes more bytes than its text
+// takes (a caller that holds the text moves it in), and lists every
 // fault: for UTF-8 text, bytes that are no UTF-8 (not_utf8) and characters
 // the calculator lacks (no_character); for the ASCII form, a UTF-8
 // byte-order mark at its start (byte_order_mark) and any other byte above
 // 127 (not_ascii), in a header line as in the text.
-text_reading read_whole_text(std::string_view text, const text_options& options);
+text_reading read_whole_text(std::string text, const text_options& options);
 
 // Whether bytes given without a text option look like text saved on a PC:
 // they are all UTF-8, with no control character but tab, LF and CR, and
