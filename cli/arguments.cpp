@@ -1,5 +1,6 @@
 #include "arguments.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -64,15 +65,58 @@ bool is_short(fs::path::value_type c)
     return false;
 }
 
+// The options that take a value, the next word: --send PORT.
+std::string* valued(const fs::path& word, Arguments& arguments)
+{
+    if (is(word, "--send"))
+        return &arguments.send;
+    if (is(word, "--receive"))
+        return &arguments.receive;
+    if (is(word, "--name"))
+        return &arguments.name;
+    if (is(word, "--get"))
+        return &arguments.get;
+    return nullptr;
+}
+
+// A port, a name or a speed as the system gives it: UTF-8 on POSIX, and on
+// Windows the ASCII of COM port names.
+std::string narrow(const fs::path& word)
+{
+    std::string text;
+    for (const auto c : word.native())
+        text += static_cast<char>(c);
+    return text;
+}
+
 }  // namespace
 
 Arguments read_arguments(const std::vector<fs::path>& words)
 {
     Arguments arguments;
     bool names_only = false;
-    for (const fs::path& word : words) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const fs::path& word = words[i];
         const auto& text = word.native();
-        if (names_only || text.size() < 2 || text[0] != '-') {
+        std::string* value = names_only ? nullptr : valued(word, arguments);
+        const bool baud = !names_only && is(word, "--baud");
+        if ((value || baud) && i + 1 == words.size()) {
+            if (arguments.unknown.empty())
+                arguments.unknown = word;
+        } else if (value) {
+            *value = narrow(words[++i]);
+        } else if (baud) {
+            const std::string speed = narrow(words[++i]);
+            char* end = nullptr;
+            const unsigned long number = std::strtoul(speed.c_str(), &end, 10);
+            arguments.baud = static_cast<unsigned>(number);
+            if ((speed.empty() || *end != '\0' || number > 1000000) && arguments.unknown.empty())
+                arguments.unknown = word.native() + fs::path::string_type(1, '=') + words[i].native();
+        } else if (!names_only && is(word, "--xmodem")) {
+            arguments.xmodem = true;
+        } else if (!names_only && is(word, "--finish")) {
+            arguments.finish = true;
+        } else if (names_only || text.size() < 2 || text[0] != '-') {
             // "/?" is no file name on Windows.
             if (const char letter = names_only ? 0 : letter_of(word))
                 take(letter, arguments);

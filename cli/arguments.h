@@ -8,6 +8,7 @@
 #define KORRIN_CLI_ARGUMENTS_H
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace korrin {
@@ -25,8 +26,18 @@ struct Arguments {
     bool quiet = false;
     bool replace = false;  // a look-alike for each character the calculator lacks
     file_form form = file_form::bytes;
+    // The serial line to the calculator: the port to send the object over
+    // (korrin) or receive one from (unkorrin), and how.
+    std::string send;
+    std::string receive;
+    std::string name;     // what the calculator stores the object under
+    std::string get;      // the variable to ask the calculator's server for
+    unsigned baud = 9600;
+    bool xmodem = false;
+    bool finish = false;  // end the calculator's server afterwards
     std::vector<std::filesystem::path> files;
-    // The first word that looks like an option and is none, or empty.
+    // The first word that looks like an option and is none, or an option
+    // whose value is missing or wrong; empty when there is none.
     std::filesystem::path unknown;
 };
 

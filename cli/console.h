@@ -140,6 +140,24 @@ inline constexpr char not_utf8[] = "File <%s>, line %ju, column %ju: not UTF-8 t
 inline constexpr char not_as_sent[] = "File <%s>, line %ju, column %ju: not a string as the calculator sends one.";
 inline constexpr char not_ascii[] = "File <%s>, line %ju, column %ju: not ASCII text.";
 
+// The serial line.
+inline constexpr char sent_line_text[] = "Sent %s, %zu bytes, by %s.\n";
+inline constexpr char received_line[] = "Received %s, %zu bytes.\n";
+inline constexpr char checked_line[] = "Checked: the calculator holds %s, a string, # %04Xh, as sent.\n";
+inline constexpr char not_checked[] = "The transfer could not be checked: only the calculator's Kermit server tells "
+                                      "what it holds.\n";
+inline constexpr char check_absent[] = "The calculator holds nothing named %s after the transfer.";
+inline constexpr char check_differs[] = "The calculator holds %s as %s, # %04Xh, not the string sent, # %04Xh.";
+inline constexpr char no_answer[] = "The calculator did not answer: is it waiting in %s, at %u baud?";
+inline constexpr char calculator_said[] = "The calculator said: %s";
+inline constexpr char line_failing[] = "The line to <%s> kept failing: check the cable and the speed.";
+inline constexpr char calculator_cancelled[] = "The calculator cancelled the transfer.";
+inline constexpr char not_taken[] = "The transfer stopped: %s.";
+inline constexpr char line_cut[] = "The line to <%s> was cut.";
+inline constexpr char transfer_stopped[] = "The transfer was stopped; the calculator was told.";
+inline constexpr char unstorable_name[] = "The calculator cannot store a variable named <%s>.";
+inline constexpr char bad_baud[] = "The speed %u is none the line takes: 1200 to 115200 baud.";
+
 // How a message stands in the transcript.
 enum class severity { error, warning };
 

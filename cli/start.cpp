@@ -191,6 +191,10 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
         return run_dropped(program, work, arguments);
 
     print(program.banner);
+    // Received over the line, the object has no file; a name, if any, is
+    // the output's.
+    if (!arguments.receive.empty() && arguments.files.size() <= 1)
+        return work({}, arguments.files.empty() ? nullptr : &arguments.files[0], arguments);
     if (arguments.files.empty())
         return misused(program, missing_arguments);
     // A shell pattern that matched three files must not pick one of them

@@ -2,6 +2,7 @@
 
 #include "charset.h"
 #include "text_forms.h"
+#include "cable.h"
 #include "console.h"
 #include "output.h"
 #include "input.h"
@@ -46,7 +47,7 @@ std::size_t read_from(Source& source, unsigned char* bytes, std::size_t size)
 fs::path string_name(const fs::path& object)
 {
     fs::path name = object.filename();
-    const auto& extension = name.extension().native();
+    const auto extension = name.extension().native();
     if (extension.size() == 3 && (extension[1] == 'h' || extension[1] == 'H') &&
         (extension[2] == 'p' || extension[2] == 'P'))
         name.replace_extension();
@@ -177,8 +178,19 @@ int as_object(Source& in, std::uintmax_t& size, const std::string& name)
 
 int unwrap(const fs::path& object, const fs::path* named_output, const Arguments& arguments)
 {
-    const std::string in_name = display_name(object);
-    if (object.empty() || (named_output && named_output->empty()))
+    // Received over the line, the object is held whole, under the name it
+    // came with; with no output named, its string goes into the current
+    // folder under that name.
+    std::string received_name;
+    std::string received;
+    const bool receiving = !arguments.receive.empty();
+    if (receiving && receive_from_calculator(arguments, received_name, received) != 0)
+        return 1;
+    const fs::path received_output = receiving ? string_name(fs::u8path(received_name)) : fs::path();
+    if (receiving && !named_output)
+        named_output = &received_output;
+    const std::string in_name = receiving ? received_name : display_name(object);
+    if ((!receiving && object.empty()) || (named_output && named_output->empty()))
         return refuse(empty_name);
     const file_form form = arguments.form;
     fs::path output = named_output ? *named_output : fs::path();
@@ -199,19 +211,24 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
     // output is opened, so a refusal leaves both files as they were.
     std::uintmax_t size = 0;
     std::error_code error;
-    Source in = {open_input(object, size, error), {}};
+    Source in = {receiving ? stdin : open_input(object, size, error), {}};
     if (!in.file)
         return fail(error, in_name, opening_failed, in_name.c_str());
+    if (receiving) {
+        in.held = std::move(received);
+        in.whole = true;
+        size = in.held.size();
+    }
     // Standard input can be read only once: it is held whole, as far as
     // the largest object and a transfer's padding may reach.
     // The text the calculator's SEND writes for a string is read whole,
     // and becomes the object it stands for.
     char start[5] = {};
-    const bool sent = in.file != stdin && std::fread(start, 1, sizeof start, in.file) == sizeof start &&
+    const bool sent = !receiving && in.file != stdin && std::fread(start, 1, sizeof start, in.file) == sizeof start &&
                       std::string_view(start, sizeof start) == "%%HP:";
     if (in.file != stdin)
         std::rewind(in.file);
-    if (in.file == stdin || sent) {
+    if ((in.file == stdin && !receiving) || sent) {
         in.whole = true;
         if (!read_whole(in.file, 4 * max_string_bytes + 64, in.held)) {
             close_input(in.file);
@@ -219,6 +236,8 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
         }
         size = in.held.size();
     }
+    if (receiving && size >= 5 && in.held.compare(0, 5, "%%HP:") == 0 && as_object(in, size, in_name) != 0)
+        return 1;
     if (sent && as_object(in, size, in_name) != 0) {
         close_input(in.file);
         return 1;

@@ -1,6 +1,7 @@
 #include "wrap.h"
 
 #include "text_forms.h"
+#include "cable.h"
 #include "console.h"
 #include "input.h"
 #include "output.h"
@@ -224,6 +225,15 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     const std::string in_name = display_name(input);
     if (input.empty() || (named_output && named_output->empty()))
         return refuse(empty_name);
+    // Sent over the line, the object is held whole, and the name it goes
+    // under is checked before anything is read.
+    const bool sending = !arguments.send.empty();
+    const std::string name = arguments.name.empty() ? calculator_name(input) : arguments.name;
+    if (sending && !storable(name)) {
+        refuse(unstorable_name, name.c_str());
+        note("give the calculator's name with --name NAME: a letter first, no spaces.");
+        return 1;
+    }
 
     // Everything that can refuse the run comes before the output is
     // opened, so a refusal leaves both files as they were.  Only a regular
@@ -239,7 +249,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     // that what is written is what was checked; standard input can be read
     // only once.  A file too large to fit is refused before it is read.
     const bool text = arguments.form != file_form::bytes;
-    const bool whole = text || in == stdin;
+    const bool whole = text || in == stdin || sending;
     const std::uintmax_t most = text ? max_text_bytes : max_string_bytes;
     std::string held;
     std::string string;
@@ -273,6 +283,16 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         }
         note_what_the_bytes_look_like(whole ? std::string_view(held) : std::string_view(start, got),
                                       !whole && got < size, in_name);
+    }
+
+    const std::string* const object_body = body;
+    const auto object = [&] {
+        const auto field = length_field_bytes(length_digits(characters));
+        return std::string(object_head) + std::string(field.begin(), field.end()) + *object_body;
+    };
+    if (sending && !named_output) {
+        close_input(in);
+        return send_to_calculator(arguments, name, object());
     }
 
     fs::path output = named_output ? *named_output : fs::path();
@@ -318,7 +338,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         return fail_after_dots(failure, out_name, writing_failed);
     written.push_back(key);
     print(korrin_done);
-    return 0;
+    return sending ? send_to_calculator(arguments, name, object()) : 0;
 }
 
 }  // namespace korrin

@@ -1,0 +1,205 @@
+#include "cable.h"
+
+#include "console.h"
+#include "port.h"
+#include "transfer.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace korrin {
+
+namespace {
+
+volatile std::sig_atomic_t stop = 0;
+
+extern "C" void stop_transfer(int)
+{
+    stop = 1;
+}
+
+// Ctrl-C, a hangup or a termination during a transfer stop it: the line
+// then tells the calculator, so that it does not wait on, before the run
+// ends.
+struct stopping {
+    void (*before[3])(int);
+};
+
+stopping stop_on_signals()
+{
+    stopping old = {};
+    const int signals[] = {SIGINT, SIGTERM,
+#ifdef SIGHUP
+                           SIGHUP
+#else
+                           SIGINT
+#endif
+    };
+    for (int i = 0; i < 3; ++i)
+        old.before[i] = std::signal(signals[i], stop_transfer);
+    return old;
+}
+
+void restore_signals(const stopping& old)
+{
+    std::signal(SIGINT, old.before[0]);
+    std::signal(SIGTERM, old.before[1]);
+#ifdef SIGHUP
+    std::signal(SIGHUP, old.before[2]);
+#endif
+}
+
+bool on_terminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+// One line, rewritten in place at most ten times a second, on a terminal
+// only: what was done, of how much, how fast and how long is left.
+line_progress progress_line(const char* verb)
+{
+    if (quiet_run() || !on_terminal())
+        return nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    auto last = start - std::chrono::seconds(1);
+    return [=](std::size_t done, std::size_t total) mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < std::chrono::milliseconds(100) && done != total)
+            return;
+        last = now;
+        const double seconds = std::chrono::duration<double>(now - start).count();
+        const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+        if (total == 0) {
+            report("\r%s %zu bytes, %.0f bytes/s   ", verb, done, rate);
+            return;
+        }
+        const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
+        report("\r%s %zu of %zu bytes, %zu%%, %.0f bytes/s, %.0f s left   ", verb, done, total,
+               done * 100 / total, rate, left);
+    };
+}
+
+// Why a transfer failed, in words a calculator owner can act on.
+int transfer_failed(const transfer_result& result, const Arguments& arguments, const std::string& port)
+{
+    if (on_terminal() && !quiet_run())
+        print("\n");
+    switch (result.end) {
+    case transfer_end::no_answer:
+        return refuse(no_answer, arguments.xmodem ? "XRECV or XSEND" : "its server, RECV or SEND", arguments.baud);
+    case transfer_end::peer_error:
+        return refuse(calculator_said, result.peer_text.c_str());
+    case transfer_end::too_many_retries:
+        return refuse(line_failing, port.c_str());
+    case transfer_end::cancelled:
+        return refuse(calculator_cancelled);
+    case transfer_end::refused:
+        return refuse(not_taken, result.peer_text.c_str());
+    case transfer_end::line_cut:
+        return fail(result.error, port, line_cut, port.c_str());
+    case transfer_end::interrupted:
+        return refuse(transfer_stopped);
+    case transfer_end::done:
+        break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string calculator_name(const std::filesystem::path& input)
+{
+    return input.filename().replace_extension().u8string();
+}
+
+bool storable(std::string_view name)
+{
+    if (name.empty() || (name[0] >= '0' && name[0] <= '9'))
+        return false;
+    for (const std::string_view refused : {" ", "#", "[", "]", "{", "}", "\xC2\xAB", "\xC2\xBB", "\"", "'", ":", ",",
+                                           ";", "(", ")", "/"})
+        if (name.find(refused) != std::string_view::npos)
+            return false;
+    return true;
+}
+
+int send_to_calculator(const Arguments& arguments, const std::string& name, std::string_view object)
+{
+    const std::string& port_name = arguments.send;
+    if (!is_supported_baud(arguments.baud))
+        return refuse(bad_baud, arguments.baud);
+    if (!storable(name)) {
+        refuse(unstorable_name, name.c_str());
+        note("give the calculator's name with --name NAME: a letter first, no spaces.");
+        return 1;
+    }
+    serial_port port;
+    if (const std::error_code error = open_port(port_name, arguments.baud, port))
+        return fail(error, port_name, opening_failed, port_name.c_str());
+    send_options options;
+    options.protocol = arguments.xmodem ? line_protocol::xmodem : line_protocol::kermit;
+    options.name = name;
+    options.finish = arguments.finish;
+    options.abort = &stop;
+    options.progress = progress_line("Sent");
+    const stopping old = stop_on_signals();
+    const transfer_result result = send_object(port, options, object);
+    restore_signals(old);
+    close_port(port);
+    if (result.end != transfer_end::done)
+        return transfer_failed(result, arguments, port_name);
+    if (options.progress)
+        print("\n");
+    report(sent_line_text, name.c_str(), object.size(), arguments.xmodem ? "XModem" : "Kermit");
+    if (arguments.xmodem || result.check == check_outcome::unanswered || result.check == check_outcome::not_asked) {
+        report("%s", not_checked);
+        return 0;
+    }
+    if (result.check == check_outcome::absent)
+        return refuse(check_absent, name.c_str());
+    if (!held_as_sent(result))
+        return refuse(check_differs, name.c_str(), result.entry_type.c_str(),
+                      static_cast<unsigned>(result.entry_checksum), static_cast<unsigned>(result.sent_checksum));
+    report(checked_line, name.c_str(), static_cast<unsigned>(result.entry_checksum));
+    return 0;
+}
+
+int receive_from_calculator(const Arguments& arguments, std::string& name, std::string& object)
+{
+    const std::string& port_name = arguments.receive;
+    if (!is_supported_baud(arguments.baud))
+        return refuse(bad_baud, arguments.baud);
+    serial_port port;
+    if (const std::error_code error = open_port(port_name, arguments.baud, port))
+        return fail(error, port_name, opening_failed, port_name.c_str());
+    receive_options options;
+    options.protocol = arguments.xmodem ? line_protocol::xmodem : line_protocol::kermit;
+    options.get = arguments.get;
+    options.abort = &stop;
+    options.progress = progress_line("Received");
+    const stopping old = stop_on_signals();
+    const transfer_result result = receive_object(port, options, name, object);
+    restore_signals(old);
+    close_port(port);
+    if (result.end != transfer_end::done)
+        return transfer_failed(result, arguments, port_name);
+    if (options.progress)
+        print("\n");
+    if (name.empty())
+        name = arguments.get.empty() ? "received" : arguments.get;
+    report(received_line, name.c_str(), object.size());
+    return 0;
+}
+
+}  // namespace korrin
