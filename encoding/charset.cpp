@@ -14,8 +14,6 @@ constexpr std::size_t byte_values = 256;
 constexpr unsigned char first_own_byte = 127;
 constexpr unsigned first_non_ascii = 0x80;
 
-constexpr std::uint32_t byte_order_mark = 0xFEFF;
-
 // A row of the character set from byte 127 on: the code point UTF-8 text
 // writes, another it reads as the same character or none, and the
 // trigraph.  The row for x_bar holds its second code point.
@@ -168,35 +166,14 @@ constexpr own_character own_characters[] = {
 static_assert(first_own_byte + std::size(own_characters) == byte_values,
               "the table runs from the first own byte to the last byte");
 
-// UTF-8 writes a code point in one byte below 80 hex, else in a lead byte
-// that gives the length and the high bits, followed by continuation bytes of
-// six bits each.  `smallest` is the first code point that needs the length:
-// a longer form of a smaller one is not UTF-8, so that each code point has
-// one form only.
-struct utf8_form {
-    unsigned char lead_mask;
-    unsigned char lead_tag;
-    unsigned char size;
-    std::uint32_t smallest;
-};
-
-constexpr utf8_form utf8_forms[] = {
-    {0xE0, 0xC0, 2, 0x80},
-    {0xF0, 0xE0, 3, 0x800},
-    {0xF8, 0xF0, 4, 0x10000},
-};
-
-constexpr unsigned char continuation_mask = 0xC0;
-constexpr unsigned char continuation_tag = 0x80;
+// UTF-8 writes a code point below 80 hex as itself, else as a lead byte
+// whose high bits say how many continuation bytes follow, then those bytes,
+// 10 and six bits of the code point each.
 constexpr unsigned continuation_bits = 6;
-constexpr std::uint32_t continuation_value_mask = (1u << continuation_bits) - 1;
-constexpr std::size_t max_utf8_size = 4;
-
-// The code points UTF-8 may not carry: the halves of UTF-16's surrogate
-// pairs, and anything past the last code point.
-constexpr std::uint32_t first_surrogate = 0xD800;
-constexpr std::uint32_t last_surrogate = 0xDFFF;
-constexpr std::uint32_t last_code_point = 0x10FFFF;
+constexpr unsigned char continuation_tag = 0x80;
+constexpr std::uint32_t continuation_value = 0x3F;
+constexpr unsigned char lead_tags[] = {0, 0xC0, 0xE0, 0xF0};
+constexpr std::size_t max_utf8_size = std::size(lead_tags);
 
 // The UTF-8 text of each byte, made once from the table.
 struct utf8_text {
@@ -204,23 +181,13 @@ struct utf8_text {
     std::size_t size;
 };
 
-constexpr std::size_t append_utf8(utf8_text& text, std::uint32_t code_point)
+constexpr void append_utf8(utf8_text& text, std::uint32_t code_point)
 {
-    if (code_point < first_non_ascii) {
-        text.bytes[text.size++] = static_cast<char>(code_point);
-        return text.size;
-    }
-    const utf8_form* shortest = utf8_forms;
-    for (const utf8_form& form : utf8_forms)
-        if (code_point >= form.smallest)
-            shortest = &form;
-    unsigned shift = continuation_bits * (shortest->size - 1u);
-    text.bytes[text.size++] = static_cast<char>(shortest->lead_tag | code_point >> shift);
-    while (shift != 0) {
-        shift -= continuation_bits;
-        text.bytes[text.size++] = static_cast<char>(continuation_tag | (code_point >> shift & continuation_value_mask));
-    }
-    return text.size;
+    const unsigned more = code_point < 0x80 ? 0 : code_point < 0x800 ? 1 : code_point < 0x10000 ? 2 : 3;
+    text.bytes[text.size++] = static_cast<char>(lead_tags[more] | code_point >> continuation_bits * more);
+    for (unsigned i = more; i-- > 0;)
+        text.bytes[text.size++] =
+            static_cast<char>(continuation_tag | (code_point >> continuation_bits * i & continuation_value));
 }
 
 constexpr std::array<utf8_text, byte_values> utf8_texts = [] {
@@ -284,178 +251,6 @@ constexpr bool each_code_point_once = [] {
 }();
 static_assert(each_code_point_once, "a code point reads as one byte only, and ASCII reads as itself");
 
-// What a reader holds back, as bits of text_reader::held.
-constexpr unsigned char holds_start = 1;     // a byte-order mark may come
-constexpr unsigned char holds_cr = 2;        // a CR that may start CR LF
-constexpr unsigned char holds_x = 4;         // an x that may take a macron
-constexpr unsigned char holds_sequence = 8;  // a UTF-8 or backslash sequence
-
-// Any byte from 128 on may also be written as a backslash and the byte in
-// three decimal digits.
-constexpr std::size_t decimal_digits = 3;
-constexpr std::size_t decimal_sequence_size = 1 + decimal_digits;
-constexpr unsigned decimal_base = 10;
-
-std::size_t refuse(const text_reader& reader, text_fault_kind kind, std::uint32_t code_point, text_fault& fault)
-{
-    fault = {kind, code_point, reader.line, reader.column + 1, {}, 0};
-    return 0;
-}
-
-void count(text_reader& reader, std::uint32_t character)
-{
-    if (character == '\n') {
-        ++reader.line;
-        reader.column = 0;
-    } else {
-        ++reader.column;
-    }
-}
-
-// Writes the CR or x held back, now that the next character shows they
-// stand alone.
-std::size_t release(text_reader& reader, unsigned char* out)
-{
-    std::size_t size = 0;
-    if (reader.held & holds_cr)
-        out[size++] = '\r';
-    if (reader.held & holds_x)
-        out[size++] = 'x';
-    reader.held &= static_cast<unsigned char>(~(holds_cr | holds_x));
-    return size;
-}
-
-// Writes a calculator byte, after whatever was held back, and holds back a
-// CR or an x until the character after it is known.
-std::size_t pass_on(text_reader& reader, unsigned char byte, unsigned char* out)
-{
-    // A CR LF pair is one line break, which the calculator writes as LF.
-    if (byte == '\n')
-        reader.held &= static_cast<unsigned char>(~holds_cr);
-    std::size_t size = release(reader, out);
-    if (byte == '\r')
-        reader.held |= holds_cr;
-    else if (byte == 'x' && reader.form == text_form::utf8)
-        reader.held |= holds_x;
-    else
-        out[size++] = byte;
-    return size;
-}
-
-// One complete code point of UTF-8 text.
-std::size_t read_code_point(text_reader& reader, std::uint32_t code_point, unsigned char* out, text_fault& fault)
-{
-    if (reader.held & holds_start) {
-        reader.held &= static_cast<unsigned char>(~holds_start);
-        if (code_point == byte_order_mark)
-            return 0;
-    }
-    if (reader.held & holds_x && code_point == combining_macron) {
-        reader.held &= static_cast<unsigned char>(~holds_x);
-        count(reader, code_point);
-        return pass_on(reader, x_bar, out);
-    }
-    const int byte = byte_of(code_point);
-    if (byte < 0)
-        return refuse(reader, text_fault_kind::no_character, code_point, fault);
-    count(reader, code_point);
-    return pass_on(reader, static_cast<unsigned char>(byte), out);
-}
-
-std::size_t read_utf8(text_reader& reader, unsigned char byte, unsigned char* out, text_fault& fault)
-{
-    if (reader.held & holds_sequence) {
-        if ((byte & continuation_mask) != continuation_tag)
-            return refuse(reader, text_fault_kind::not_text, 0, fault);
-        reader.code_point = reader.code_point << continuation_bits | (byte & continuation_value_mask);
-        if (--reader.sequence_left != 0)
-            return 0;
-        reader.held &= static_cast<unsigned char>(~holds_sequence);
-        const std::uint32_t code_point = reader.code_point;
-        const std::uint32_t smallest = utf8_forms[reader.sequence_size - utf8_forms[0].size].smallest;
-        if (code_point < smallest || (code_point >= first_surrogate && code_point <= last_surrogate) ||
-            code_point > last_code_point)
-            return refuse(reader, text_fault_kind::not_text, 0, fault);
-        return read_code_point(reader, code_point, out, fault);
-    }
-    if (byte < first_non_ascii)
-        return read_code_point(reader, byte, out, fault);
-    for (const utf8_form& form : utf8_forms)
-        if ((byte & form.lead_mask) == form.lead_tag) {
-            reader.code_point = byte & static_cast<unsigned char>(~form.lead_mask);
-            reader.sequence_size = form.size;
-            reader.sequence_left = static_cast<unsigned char>(form.size - 1);
-            reader.held |= holds_sequence;
-            return 0;
-        }
-    return refuse(reader, text_fault_kind::not_text, 0, fault);
-}
-
-bool is_digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// The byte a backslash sequence stands for: a trigraph of the table, or
-// three decimal digits from 128 to 255.  Anything else is none, -1.
-int escaped_byte(std::string_view sequence)
-{
-    for (std::size_t i = 0; i < std::size(own_characters); ++i)
-        if (own_characters[i].trigraph == sequence)
-            return static_cast<int>(first_own_byte + i);
-    if (sequence.size() != decimal_sequence_size)
-        return -1;
-    unsigned value = 0;
-    for (const char c : sequence.substr(1)) {
-        if (!is_digit(c))
-            return -1;
-        value = value * decimal_base + static_cast<unsigned>(c - '0');
-    }
-    return value >= first_non_ascii && value < byte_values ? static_cast<int>(value) : -1;
-}
-
-// Whether more characters could still make a backslash sequence a trigraph.
-bool may_grow(std::string_view sequence)
-{
-    for (const own_character& character : own_characters)
-        if (character.trigraph.size() > sequence.size() && character.trigraph.substr(0, sequence.size()) == sequence)
-            return true;
-    return sequence.size() < decimal_sequence_size && std::all_of(sequence.begin() + 1, sequence.end(), is_digit);
-}
-
-std::size_t read_ascii(text_reader& reader, unsigned char byte, unsigned char* out, text_fault& fault)
-{
-    if (byte >= first_non_ascii)
-        return refuse(reader, text_fault_kind::not_text, 0, fault);
-    count(reader, byte);
-
-    std::size_t size = 0;
-    if (reader.held & holds_sequence) {
-        reader.escaped[reader.escaped_size++] = static_cast<char>(byte);
-        const std::string_view sequence(reader.escaped, reader.escaped_size);
-        if (const int escaped = escaped_byte(sequence); escaped >= 0) {
-            reader.held &= static_cast<unsigned char>(~holds_sequence);
-            return pass_on(reader, static_cast<unsigned char>(escaped), out);
-        }
-        if (may_grow(sequence))
-            return 0;
-        // A backslash that starts no trigraph is only a backslash.  What
-        // followed it cannot start one either, as no trigraph holds a
-        // backslash, except the byte just read, which is read anew.
-        reader.held &= static_cast<unsigned char>(~holds_sequence);
-        for (; size + 1 < sequence.size(); ++size)
-            out[size] = static_cast<unsigned char>(sequence[size]);
-    }
-    if (byte == '\\') {
-        size += release(reader, out + size);
-        reader.escaped[0] = static_cast<char>(byte);
-        reader.escaped_size = 1;
-        reader.held |= holds_sequence;
-        return size;
-    }
-    return size + pass_on(reader, byte, out + size);
-}
-
 }  // namespace
 
 std::string_view text_of(unsigned char byte)
@@ -475,46 +270,6 @@ int byte_of(std::uint32_t code_point)
     const auto found = std::lower_bound(readings.begin(), readings.end(), code_point,
                                         [](const reading& r, std::uint32_t c) { return r.code_point < c; });
     return found != readings.end() && found->code_point == code_point ? found->byte : -1;
-}
-
-text_reader start_text(text_form form)
-{
-    text_reader reader{};
-    reader.form = form;
-    reader.held = form == text_form::utf8 ? holds_start : 0;
-    reader.line = 1;
-    return reader;
-}
-
-std::size_t read_text(text_reader& reader, const unsigned char* in, std::size_t size, unsigned char* out,
-                      text_fault& fault)
-{
-    fault = {};
-    std::size_t done = 0;
-    std::size_t written = 0;
-    while (done != size) {
-        const unsigned char byte = in[done++];
-        written += reader.form == text_form::utf8 ? read_utf8(reader, byte, out + written, fault)
-                                                  : read_ascii(reader, byte, out + written, fault);
-        if (fault.kind != text_fault_kind::none)
-            break;
-    }
-    return written;
-}
-
-std::size_t end_text(text_reader& reader, unsigned char* out, text_fault& fault)
-{
-    fault = {};
-    std::size_t size = 0;
-    if (reader.held & holds_sequence) {
-        if (reader.form == text_form::utf8)
-            return refuse(reader, text_fault_kind::not_text, 0, fault);
-        for (; size < reader.escaped_size; ++size)
-            out[size] = static_cast<unsigned char>(reader.escaped[size]);
-    }
-    size += release(reader, out + size);
-    reader.held = 0;
-    return size;
 }
 
 }  // namespace korrin

@@ -69,8 +69,6 @@ enum class text_fault_kind {
     // A UTF-8 byte-order mark opening the ASCII form: the text was saved as
     // UTF-8, and wanted --text.
     byte_order_mark,
-    // The streaming reader's one kind for both not_utf8 and not_ascii.
-    not_text,
 };
 
 // One place a text could not be read, or, for a reading with `replace`, the

@@ -1,4 +1,5 @@
 #include "charset.h"
+#include "text_forms.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,7 @@ TEST(Charset, EachByteMatchesItsRowOfTheTable)
 // each as kind@line:column, the bytes in hex and the code point.
 std::string summary(const korrin::text_reading& r)
 {
-    static const char* const kinds[] = {"none", "not_utf8", "no_character", "not_ascii", "bom", "not_text"};
+    static const char* const kinds[] = {"none", "not_utf8", "no_character", "not_ascii", "bom"};
     const auto place = [](const korrin::text_fault& f) {
         std::string text = std::string(kinds[static_cast<int>(f.kind)]) + "@" + std::to_string(f.line) + ":" +
                            std::to_string(f.column) + "=";
