@@ -142,7 +142,7 @@ enum class sent_fault_kind {
     no_header,
     // After the header line comes something other than a double quote.
     not_a_string,
-    // The text ends inside the string.
+    // The text ends inside the string; the place is its opening quote.
     unclosed_string,
     // A backslash sequence, or a byte, SEND does not write at this level.
     not_as_sent,
