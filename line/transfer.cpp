@@ -17,6 +17,7 @@ using clock_type = std::chrono::steady_clock;
 // a read short.
 constexpr std::chrono::milliseconds read_slice{200};
 constexpr std::size_t read_buffer_size = 2048;
+constexpr std::chrono::milliseconds abort_grace{1000};
 
 // What the E packet says when the user stops a transfer.
 constexpr std::string_view interrupted_text = "Interrupted";
@@ -78,6 +79,25 @@ std::size_t kermit_done(const kermit_session& session)
     return session.object.empty() ? session.received.size() : session.acknowledged;
 }
 
+// Feeds the session every packet, whole or damaged, that `inbox` holds,
+// and gives what the session sends in answer.
+std::string feed_kermit(kermit_session& session, std::string& inbox)
+{
+    std::string out;
+    while (!kermit_finished(session)) {
+        kermit_scan scan = scan_kermit_packet(inbox, kermit_check_type(session));
+        inbox.erase(0, scan.used);
+        if (scan.status == kermit_scan_status::incomplete)
+            break;
+        kermit_arrival arrival;
+        arrival.kind = scan.status == kermit_scan_status::whole ? kermit_arrival_kind::packet
+                                                                : kermit_arrival_kind::damaged;
+        arrival.packet = std::move(scan.packet);
+        out += kermit_step(session, arrival);
+    }
+    return out;
+}
+
 // Runs a Kermit session to its end: send what it gives, wait for a packet
 // no longer than the other side's TIME, feed the session what came (or the
 // end of the wait), repeat.
@@ -100,31 +120,30 @@ transfer_result run_kermit(serial_port& port, kermit_session& session, const lin
         report(watch, reported, kermit_done(session), session.object.size());
         if (kermit_finished(session))
             break;
+        unsigned char buffer[read_buffer_size];
+        std::size_t got = 0;
         if (abort_asked(watch)) {
-            // The line may be what failed, so the E packet is a courtesy.
+            // A receiver such as gkermit reads a packet and drops whatever
+            // came after it in the same read, and takes an E packet only
+            // under the number it expects next; so the E packet waits for
+            // the answer to the packet in flight, which moves the number
+            // on.  The line may be what failed, so the E packet is a
+            // courtesy.
+            if (!read_port(port, buffer, sizeof buffer, abort_grace, got)) {
+                inbox.append(reinterpret_cast<const char*>(buffer), got);
+                feed_kermit(session, inbox);
+            }
             (void)send(port, kermit_abort(session, interrupted_text));
             break;
         }
 
-        unsigned char buffer[read_buffer_size];
-        std::size_t got = 0;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
         if ((result.error = read_port(port, buffer, sizeof buffer, std::clamp(left, std::chrono::milliseconds{0}, read_slice), got))) {
             result.end = transfer_end::line_cut;
             return result;
         }
         inbox.append(reinterpret_cast<const char*>(buffer), got);
-        while (!kermit_finished(session)) {
-            kermit_scan scan = scan_kermit_packet(inbox, kermit_check_type(session));
-            inbox.erase(0, scan.used);
-            if (scan.status == kermit_scan_status::incomplete)
-                break;
-            kermit_arrival arrival;
-            arrival.kind = scan.status == kermit_scan_status::whole ? kermit_arrival_kind::packet
-                                                                    : kermit_arrival_kind::damaged;
-            arrival.packet = std::move(scan.packet);
-            out += kermit_step(session, arrival);
-        }
+        out += feed_kermit(session, inbox);
         if (out.empty() && !kermit_finished(session) && clock_type::now() >= deadline) {
             out = kermit_step(session, kermit_arrival{});
             // A step that sends nothing still starts a new wait.
