@@ -94,6 +94,7 @@ void close_input(std::FILE* in)
 bool read_whole(std::FILE* in, std::uintmax_t most, std::string& bytes)
 {
     bytes.clear();
+    bytes.reserve(static_cast<std::size_t>(most) + 1);
     char block[1 << 16];
     std::size_t got;
     while (bytes.size() <= most && (got = std::fread(block, 1, sizeof block, in)) != 0)

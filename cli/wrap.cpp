@@ -105,10 +105,10 @@ std::string shown(const text_fault& fault)
 
 // The calculator characters that the text `bytes` becomes, into `string`;
 // or 1 after listing the places the text cannot become a string.
-int translate(const std::string& bytes, const Arguments& arguments, const std::string& name, std::string& string)
+int translate(std::string& bytes, const Arguments& arguments, const std::string& name, std::string& string)
 {
     const bool ascii = arguments.form == file_form::ascii;
-    text_reading reading = read_whole_text(bytes, {ascii ? text_form::ascii : text_form::utf8, arguments.replace});
+    text_reading reading = read_whole_text(std::move(bytes), {ascii ? text_form::ascii : text_form::utf8, arguments.replace});
     if (reading.fault_count == 0) {
         string = std::move(reading.bytes);
         const text_fault& first = reading.first_replaced;
