@@ -139,11 +139,6 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, std:
     const std::string& port_name = arguments.send;
     if (!is_supported_baud(arguments.baud))
         return refuse(bad_baud, arguments.baud);
-    if (!storable(name)) {
-        refuse(unstorable_name, name.c_str());
-        note("give the calculator's name with --name NAME: a letter first, no spaces.");
-        return 1;
-    }
     serial_port port;
     if (const std::error_code error = open_port(port_name, arguments.baud, port))
         return fail(error, port_name, opening_failed, port_name.c_str());

@@ -22,7 +22,7 @@ std::string calculator_name(const std::filesystem::path& input);
 bool storable(std::string_view name);
 
 // Sends the whole object file `object` over the port the arguments name,
-// under `name`, with a progress line on a terminal and, after a Kermit
+// under `name`, which the caller has found storable, with a progress line on a terminal and, after a Kermit
 // send to the calculator's server, the check of what it holds.  Returns
 // the exit status.
 int send_to_calculator(const Arguments& arguments, const std::string& name, std::string_view object);
