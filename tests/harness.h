@@ -146,12 +146,15 @@ struct Row {
     Row named(const std::string& file) const { return prepared("cp in './" + file + "'"); }
     // The `nth` `call` on `file` held for two seconds in the kernel by
     // strace, while `change` runs in the folder: a window between two steps
-    // of the run, opened from outside.
+    // of the run, opened from outside.  strace writes the call to ../held as
+    // the hold begins; the change waits for that line, up to five seconds.
     Row delayed(const std::string& call, int nth, const std::string& file, const std::string& change) const
     {
-        Row row = prepared("command -v strace >/dev/null && { (sleep 0.5; " + change + ") & }", "it needs strace")
+        Row row = prepared("strace -qq -o /dev/null true && { (for i in $(seq 100); do grep -q DELAYED ../held && break; "
+                           "sleep 0.05; done; " + change + ") & }",
+                           "it needs strace, allowed to trace here")
                       .skip_on_windows("strace cannot hold a call of wine's programs");
-        row.options.under = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", file, "-e", "trace=" + call,
+        row.options.under = {"strace", "-f", "-qq", "-o", "../held", "-P", file, "-e", "trace=" + call,
                              "-e", "inject=" + call + ":delay_exit=2000000:when=" + std::to_string(nth)};
         return row;
     }
