@@ -66,6 +66,15 @@ inline constexpr char korrin_usage[] =
     "  -V, --version  print the release\n"
     "  --             end the options: what follows is a file name\n"
     "\n"
+    "Sending to the calculator, waiting in its server or RECV (Kermit):\n"
+    "  --send PORT    send the object over the serial port PORT (/dev/ttyUSB0,\n"
+    "                 COM3); with one file name, write no file\n"
+    "  --name NAME    store it under NAME (default: input_file's name without\n"
+    "                 its extension)\n"
+    "  --xmodem       send by XModem, to XRECV\n"
+    "  --baud N       the line's speed, 1200 to 115200 (default 9600)\n"
+    "  --finish       end the calculator's server after the send\n"
+    "\n"
     "The whole manual: man korrin, or README.txt beside korrin.exe.\n";
 
 inline constexpr char unkorrin_usage[] =
@@ -84,6 +93,14 @@ inline constexpr char unkorrin_usage[] =
     "  -h, --help     print this help\n"
     "  -V, --version  print the release\n"
     "  --             end the options: what follows is a file name\n"
+    "\n"
+    "Receiving from the calculator (Kermit, or XModem with --xmodem):\n"
+    "  --receive PORT\n"
+    "                 receive one object over the serial port PORT, sent by\n"
+    "                 SEND or XSEND; a file name given is the output_file\n"
+    "  --get NAME     ask the calculator's server for the variable NAME\n"
+    "  --xmodem       receive by XModem, from XSEND\n"
+    "  --baud N       the line's speed, 1200 to 115200 (default 9600)\n"
     "\n"
     "The whole manual: man unkorrin, or README.txt beside unkorrin.exe.\n";
 

@@ -50,6 +50,17 @@ if(WIN32)
   endforeach()
   add_custom_target(korrin_package_texts ALL DEPENDS ${texts})
   install(FILES ${texts} DESTINATION .)
+  # korrin started as korrin-text reads its files as text, as --text does
+  # (starts_as_text in cli/start.cpp), so files dropped onto korrin-text.exe
+  # in Explorer become the calculator's own characters. It is korrin.exe
+  # byte for byte under that name: Explorer offers no options to a drop.
+  set(text_program ${CMAKE_CURRENT_BINARY_DIR}/korrin-text.exe)
+  add_custom_command(OUTPUT ${text_program}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:korrin> ${text_program}
+    DEPENDS korrin
+    VERBATIM)
+  add_custom_target(korrin_text_program ALL DEPENDS ${text_program})
+  install(PROGRAMS ${text_program} DESTINATION .)
 else()
   # The documents everyone gets from `cmake --install`. The .deb replaces
   # two of them with Debian's own forms (see cmake/debian-stage.cmake).
