@@ -144,19 +144,34 @@ struct Row {
     }
     // The input under another name too.
     Row named(const std::string& file) const { return prepared("cp in './" + file + "'"); }
-    // The `nth` `call` on `file` held for two seconds in the kernel by
-    // strace, while `change` runs in the folder: a window between two steps
-    // of the run, opened from outside.  strace writes the call to ../held as
-    // the hold begins; the change waits for that line, up to five seconds.
+    // Each `call` on `file` goes through strace, which injects `inject`
+    // (a delay, a failure); `change`, if any, runs in the folder once a
+    // delay has begun: strace writes the delayed call to ../held, and the
+    // change waits for that line, up to five seconds.  So a window
+    // between two steps of the run is opened from outside.
+    Row traced(const std::string& file, const std::string& call, const std::string& inject,
+               const std::string& change = "") const
+    {
+        std::string command = (prepare.empty() ? "" : prepare + " && ") + "strace -qq -o /dev/null true";
+        if (!change.empty())
+            command += " && { (for i in $(seq 100); do grep -q DELAYED ../held && break; sleep 0.05; "
+                       "done; " + change + ") & }";
+        Row row = prepared(command, "it needs strace, allowed to trace here")
+                      .skip_on_windows("strace cannot reach into wine's programs");
+        // strace names a path it had to resolve, on the program's standard
+        // error: a file there is given whole, one not there yet as named.
+        row.options.under = {"sh", "-c",
+                             "exec strace -f -qq -o ../held -P \"$(realpath -e \"$0\" 2>/dev/null || echo \"$0\")\" "
+                             "-e trace=" + call +
+                                 " -e inject=" + call + ":" + inject + " \"$@\"",
+                             file};
+        return row;
+    }
+    // The `nth` `call` on `file` held for two seconds in the kernel while
+    // `change` runs.
     Row delayed(const std::string& call, int nth, const std::string& file, const std::string& change) const
     {
-        Row row = prepared("strace -qq -o /dev/null true && { (for i in $(seq 100); do grep -q DELAYED ../held && break; "
-                           "sleep 0.05; done; " + change + ") & }",
-                           "it needs strace, allowed to trace here")
-                      .skip_on_windows("strace cannot hold a call of wine's programs");
-        row.options.under = {"strace", "-f", "-qq", "-o", "../held", "-P", file, "-e", "trace=" + call,
-                             "-e", "inject=" + call + ":delay_exit=2000000:when=" + std::to_string(nth)};
-        return row;
+        return traced(file, call, "delay_exit=2000000:when=" + std::to_string(nth), change);
     }
     // Written in place, and cut to zero when the run fails.
     Row emptying(const std::vector<std::string>& files) const

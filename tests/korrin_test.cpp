@@ -163,6 +163,15 @@ const Row conversions[] = {
         return converts("text_longer_than_a_string", {"-t", "in", "out"}, text, "fffff\nf0\nff\nff\n", "\xf0\xff\xff",
                         "out", std::string(524285, '\xAB'));
     }(),
+    // A text is read once: rewritten while the run holds its first read,
+    // into another of the same length, the text read is the one wrapped.
+    [] {
+        Row row = converts("text_rewritten_after_it_was_read", {"-t", "in", "out"}, "PAY ALICE 100",
+                           "0001f\nf0\n1\n0\n", std::string("\xf0\x01\x00", 3))
+                      .delayed("read", 1, "in", "printf 'PAY MALLO 999' > in");
+        row.objects["in"] = row.objects["hard"] = "PAY MALLO 999";
+        return row;
+    }(),
     // Through a symbolic link the file it leads to is written; the link stays.
     converts_abc("output_is_a_link", {"in", "soft_out"}),
     // Written in place, so that each name keeps seeing one file.
@@ -238,6 +247,17 @@ const Row failures[] = {
     refused("input_is_a_directory", {"folder", "out"}, error("Problem opening file <folder>."),
             "folder: Is a directory"),
     refused("input_too_large", {"big", "out"}, error("File <big> is too large (at most 524285 bytes).")),
+    // Refused by its size alone, at once: every read of it would fail.
+    refused("text_too_large", {"-t", "../huge", "out"}, error("File <../huge> is too large (at most 524285 bytes)."))
+        .prepared("truncate -s 2G ../huge")
+        .traced("../huge", "read", "error=EIO"),
+    // Help that cannot be written is a failure, with its reason.
+    [] {
+        Row row = refused("help_onto_a_full_device", {"-h"}, "", "standard output: No space left on device");
+        row.banner = false;
+        row.options.under = {"sh", "-c", "exec \"$@\" >/dev/full", "sh"};
+        return row.skip_on_windows("it has no /dev/full");
+    }(),
     refused("output_is_the_input", {"in", "in"}, error("Output file <in> is the input file."), name_another),
     refused("output_is_a_hard_link_to_the_input", {"in", "hard"}, error("Output file <hard> is the input file."),
             name_another),
