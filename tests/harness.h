@@ -144,12 +144,13 @@ struct Row {
     }
     // The input under another name too.
     Row named(const std::string& file) const { return prepared("cp in './" + file + "'"); }
-    // Each `call` on `file` goes through strace, which injects `inject`
-    // (a delay, a failure); `change`, if any, runs in the folder once a
-    // delay has begun: strace writes the delayed call to ../held, and the
-    // change waits for that line, up to five seconds.  So a window
-    // between two steps of the run is opened from outside.
-    Row traced(const std::string& file, const std::string& call, const std::string& inject,
+    // Each `call` (on `file` alone, if named) goes through strace, which
+    // injects `inject`: a delay, a failure, a signal.  `change`, if any,
+    // runs in the folder once a delay has begun: strace writes the delayed
+    // call to ../held, and the change waits for that line, up to five
+    // seconds.  So a window between two steps of the run is opened from
+    // outside.
+    Row traced(const std::string& call, const std::string& inject, const std::string& file = "",
                const std::string& change = "") const
     {
         std::string command = (prepare.empty() ? "" : prepare + " && ") + "strace -qq -o /dev/null true";
@@ -158,13 +159,15 @@ struct Row {
                        "done; " + change + ") & }";
         Row row = prepared(command, "it needs strace, allowed to trace here")
                       .skip_on_windows("strace cannot reach into wine's programs");
-        // strace names a path it had to resolve, on the program's standard
-        // error: a file there is given whole, one not there yet as named.
+        // A path is matched as the program names it, and a descriptor by
+        // the whole path it leads to: both are given.  strace's own words
+        // go nowhere; the program's standard error is passed around it.
         // The leak checker of a sanitized build cannot work under a tracer.
+        const std::string path = file.empty() ? "" : " -P \"$0\" -P \"$(realpath -m \"$0\")\"";
         row.options.under = {"sh", "-c",
-                             "exec env ASAN_OPTIONS=detect_leaks=0:$ASAN_OPTIONS strace -f -qq -o ../held -P \"$(realpath -e \"$0\" 2>/dev/null || echo \"$0\")\" "
-                             "-e trace=" + call +
-                                 " -e inject=" + call + ":" + inject + " \"$@\"",
+                             "exec 3>&2; exec env ASAN_OPTIONS=detect_leaks=0:$ASAN_OPTIONS strace -f -qq -o ../held" +
+                                 path + " -e trace=" + call + " -e inject=" + call + ":" + inject +
+                                 " sh -c 'exec \"$@\" 2>&3 3>&-' sh \"$@\" 2>/dev/null",
                              file};
         return row;
     }
@@ -172,7 +175,7 @@ struct Row {
     // `change` runs.
     Row delayed(const std::string& call, int nth, const std::string& file, const std::string& change) const
     {
-        return traced(file, call, "delay_exit=2000000:when=" + std::to_string(nth), change);
+        return traced(call, "delay_exit=2000000:when=" + std::to_string(nth), file, change);
     }
     // Written in place, and cut to zero when the run fails.
     Row emptying(const std::vector<std::string>& files) const

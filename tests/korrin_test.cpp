@@ -199,6 +199,18 @@ const Row conversions[] = {
         .prepared("mkdir append && cp out append/obj && chattr +a append",
                   "only root can make a folder append-only, on a file system that has them")
         .skip_on_windows("it has no append-only folders"),
+    converts_abc("new_output_in_an_append_only_folder", {"in", "append/new"}, "append/new")
+        .prepared("mkdir append && chattr +a append",
+                  "only root can make a folder append-only, on a file system that has them")
+        .skip_on_windows("it has no append-only folders"),
+    // A signal at the rename comes once the object is in place: the run
+    // has succeeded, whatever it had left to print.
+    [] {
+        Row row = quietly(converts_abc("signal_as_the_object_takes_its_place", {"in", "out"}))
+                      .traced("renameat,renameat2,rename", "signal=SIGTERM");
+        row.opening_only = true;
+        return row;
+    }(),
     converts_abc("output_mounted_on_its_own", {"in", "mounted"}, "mounted")
         .twin("mounted", "mount_source")
         .prepared("cp out mounted && cp out mount_source && mount --bind mount_source mounted",
@@ -250,7 +262,7 @@ const Row failures[] = {
     // Refused by its size alone, at once: every read of it would fail.
     refused("text_too_large", {"-t", "../huge", "out"}, error("File <../huge> is too large (at most 524285 bytes)."))
         .prepared("truncate -s 2G ../huge")
-        .traced("../huge", "read", "error=EIO"),
+        .traced("read", "error=EIO", "../huge"),
     // Help that cannot be written is a failure, with its reason.
     [] {
         Row row = refused("help_onto_a_full_device", {"-h"}, "", "standard output: No space left on device");
@@ -327,6 +339,16 @@ const Row failures[] = {
                           "out: Too many open files");
         row.options.descriptor_limit = 6;
         row.not_on_windows = "wine needs more descriptors than the program";
+        return row;
+    }(),
+    // The output gone between the run's two opens of it: no empty file is
+    // left in its place.
+    [] {
+        Row row = refused("output_removed_between_its_two_opens", {"in", "out"}, error("Problem opening file <out>."),
+                          "out: Resource temporarily unavailable")
+                      .delayed("openat", 1, "out", "rm out");
+        row.changes["out"] = "";
+        row.changes["soft_out"] = "link to out, dangling";
         return row;
     }(),
     // A name taken by a link, even one that leads nowhere, is not followed
