@@ -8,12 +8,6 @@
 #include <csignal>
 #include <cstdio>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace korrin {
 
 namespace {
@@ -56,20 +50,11 @@ void restore_signals(const stopping& old)
 #endif
 }
 
-bool on_terminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(fileno(stdout)) != 0;
-#endif
-}
-
 // One line, rewritten in place at most ten times a second, on a terminal
 // only: what was done, of how much, how fast and how long is left.
 line_progress progress_line(const char* verb)
 {
-    if (quiet_run() || !on_terminal())
+    if (quiet_run() || !stdout_is_terminal())
         return nullptr;
     const auto start = std::chrono::steady_clock::now();
     auto last = start - std::chrono::seconds(1);
@@ -93,7 +78,7 @@ line_progress progress_line(const char* verb)
 // Why a transfer failed, in words a calculator owner can act on.
 int transfer_failed(const transfer_result& result, const Arguments& arguments, const std::string& port)
 {
-    if (on_terminal() && !quiet_run())
+    if (stdout_is_terminal() && !quiet_run())
         print("\n");
     switch (result.end) {
     case transfer_end::no_answer:
@@ -113,6 +98,30 @@ int transfer_failed(const transfer_result& result, const Arguments& arguments, c
     case transfer_end::done:
         break;
     }
+    return 0;
+}
+
+// The port opened at the speed asked for; or the exit status of the
+// refusal.
+int open_line(const Arguments& arguments, const std::string& port_name, serial_port& port)
+{
+    if (!is_supported_baud(arguments.baud))
+        return refuse(bad_baud, arguments.baud);
+    if (const std::error_code error = open_port(port_name, arguments.baud, port))
+        return fail(error, port_name, opening_failed, port_name.c_str());
+    return 0;
+}
+
+// The port closed after a transfer: the exit status of its failure, or 0
+// with the progress line, if any, ended.
+int close_line(serial_port& port, const transfer_result& result, const Arguments& arguments,
+               const std::string& port_name, bool progress)
+{
+    close_port(port);
+    if (result.end != transfer_end::done)
+        return transfer_failed(result, arguments, port_name);
+    if (progress)
+        print("\n");
     return 0;
 }
 
@@ -137,11 +146,9 @@ bool storable(std::string_view name)
 int send_to_calculator(const Arguments& arguments, const std::string& name, std::string_view object)
 {
     const std::string& port_name = arguments.send;
-    if (!is_supported_baud(arguments.baud))
-        return refuse(bad_baud, arguments.baud);
     serial_port port;
-    if (const std::error_code error = open_port(port_name, arguments.baud, port))
-        return fail(error, port_name, opening_failed, port_name.c_str());
+    if (const int status = open_line(arguments, port_name, port))
+        return status;
     send_options options;
     options.protocol = arguments.xmodem ? line_protocol::xmodem : line_protocol::kermit;
     options.name = name;
@@ -151,11 +158,8 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, std:
     const stopping old = stop_on_signals();
     const transfer_result result = send_object(port, options, object);
     restore_signals(old);
-    close_port(port);
-    if (result.end != transfer_end::done)
-        return transfer_failed(result, arguments, port_name);
-    if (options.progress)
-        print("\n");
+    if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
+        return status;
     report(sent_line_text, name.c_str(), object.size(), arguments.xmodem ? "XModem" : "Kermit");
     if (arguments.xmodem || result.check == check_outcome::unanswered || result.check == check_outcome::not_asked) {
         report("%s", not_checked);
@@ -173,11 +177,9 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, std:
 int receive_from_calculator(const Arguments& arguments, std::string& name, std::string& object)
 {
     const std::string& port_name = arguments.receive;
-    if (!is_supported_baud(arguments.baud))
-        return refuse(bad_baud, arguments.baud);
     serial_port port;
-    if (const std::error_code error = open_port(port_name, arguments.baud, port))
-        return fail(error, port_name, opening_failed, port_name.c_str());
+    if (const int status = open_line(arguments, port_name, port))
+        return status;
     receive_options options;
     options.protocol = arguments.xmodem ? line_protocol::xmodem : line_protocol::kermit;
     options.get = arguments.get;
@@ -186,11 +188,8 @@ int receive_from_calculator(const Arguments& arguments, std::string& name, std::
     const stopping old = stop_on_signals();
     const transfer_result result = receive_object(port, options, name, object);
     restore_signals(old);
-    close_port(port);
-    if (result.end != transfer_end::done)
-        return transfer_failed(result, arguments, port_name);
-    if (options.progress)
-        print("\n");
+    if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
+        return status;
     if (name.empty())
         name = arguments.get.empty() ? "received" : arguments.get;
     report(received_line, name.c_str(), object.size());

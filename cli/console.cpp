@@ -9,6 +9,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace korrin {
@@ -42,14 +44,16 @@ void say(severity kind, const std::string& message)
         std::fprintf(transcript, "  *** %s: %s\n\n", kind == severity::error ? "Error" : "Warning", message.c_str());
 }
 
-#ifdef _WIN32
+}  // namespace
+
 bool stdout_is_terminal()
 {
+#ifdef _WIN32
     return _isatty(_fileno(stdout)) != 0;
-}
+#else
+    return isatty(fileno(stdout)) != 0;
 #endif
-
-}  // namespace
+}
 
 // Console writes are not checked: the console only reports, and a reader
 // that went away must not change how the conversion ends.

@@ -186,6 +186,9 @@ void set_console(const char* program, bool silent);
 // Whether the run prints nothing but a failure.
 bool quiet_run();
 
+// Whether standard output is a terminal, a console on Windows.
+bool stdout_is_terminal();
+
 // The transcript goes to standard error from now on: standard output
 // carries the product.
 void report_on_standard_error();

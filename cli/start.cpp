@@ -26,15 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool stdout_is_terminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(fileno(stdout)) != 0;
-#endif
-}
-
 // Each of 0, 1 and 2 that is closed is opened on the null device.  Opening
 // takes the lowest free number, so going up from 0 fills each gap in turn.
 void reopen_standard_descriptors()
