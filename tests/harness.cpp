@@ -409,9 +409,15 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     // New files of the tests' user and of the programs are 0644.
     umask(022);
+    // With no programs named, the ones built beside the tests.
+    const char* built[] = {argv[0], "--", KORRIN_PROGRAM, UNKORRIN_PROGRAM};
+    if (argc == 1) {
+        argc = 4;
+        argv = const_cast<char**>(built);
+    }
     windows = argc == 5 && std::strcmp(argv[1], "--windows") == 0;
     if (argc != (windows ? 5 : 4) || std::strcmp(argv[argc - 3], "--") != 0) {
-        std::fprintf(stderr, "usage: %s [gtest flags] [--windows] -- KORRIN UNKORRIN\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [gtest flags] [[--windows] -- KORRIN UNKORRIN]\n", argv[0]);
         return 2;
     }
     // Each row runs in a folder of its own, so the programs' names are made
