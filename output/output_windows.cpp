@@ -191,10 +191,13 @@ std::error_code open_existing(const fs::path& output, handle& old)
     if (file != INVALID_HANDLE_VALUE) {
         old = ours(file);
         // A console (CON, CONOUT$) tells that it is one only to a handle
-        // that may also read it.
+        // that may also read it.  CON gives a writer the console's output
+        // but refuses such a handle: that output is CONOUT$, with or
+        // without an extension after CON, as Windows reads the name.
         if (GetFileType(file) == FILE_TYPE_CHAR) {
-            const HANDLE both = CreateFileW(long_name(output).c_str(), GENERIC_READ | GENERIC_WRITE, share_all,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            const bool con = _wcsicmp(output.filename().stem().c_str(), L"CON") == 0;
+            const HANDLE both = CreateFileW(con ? L"CONOUT$" : long_name(output).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                            share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             DWORD mode = 0;
             if (both != INVALID_HANDLE_VALUE && GetConsoleMode(both, &mode)) {
                 CloseHandle(file);

@@ -98,6 +98,16 @@ Row interrupted(const char* name, const std::string& output, int signal, bool tw
                             : row.skip_on_windows("it has no such signal, and wine ends its programs at once on it");
 }
 
+// Windows' console by one of its device names: the object would run
+// through the transcript, which shows escapes of wine's console here.
+Row console_by_name(const char* name, const char* device)
+{
+    Row row = refused(name, {"in", device}, "", "");
+    row.banner = false;
+    row.opening_only = true;
+    return row.on(Console::terminal).prepared("test -n \"$WINEPREFIX\"", "only Windows names its console so");
+}
+
 // Run as root into a sticky folder open to all, as /tmp, where nobody has
 // planted a link or a file, while the kernel protects them as `setting`
 // of /proc/sys/fs says.
@@ -294,6 +304,8 @@ const Row failures[] = {
             error("Output file </dev/tty> is standard output."))
         .on(Console::terminal)
         .skip_on_windows("it has no /dev/tty"),
+    console_by_name("output_is_the_console_as_con", "CON"),
+    console_by_name("output_is_the_console_as_conout", "CONOUT$"),
     // Opening a FIFO waits for a writer: the run must refuse it, not hang.
     refused("input_is_a_fifo", {"fifo", "out"}, error("Problem opening file <fifo>."))
         .skip_on_windows("it has no FIFOs"),
