@@ -162,7 +162,8 @@ std::string resend(kermit_session& session)
 unsigned next_seq(unsigned seq) { return (seq + 1) % sequence_modulus; }
 unsigned previous_seq(unsigned seq) { return (seq + sequence_modulus - 1) % sequence_modulus; }
 
-// The sender's next packet once the one in flight was acknowledged.
+// The next packet once the one in flight was acknowledged: a sender's next
+// packet, or, for a command, the end with the server's short reply.
 std::string send_next(kermit_session& session, const kermit_packet& ack)
 {
     session.answered = true;
@@ -189,6 +190,9 @@ std::string send_next(kermit_session& session, const kermit_packet& ack)
         session.phase = kermit_phase::end_of_batch;
         session.seq = next_seq(session.seq);
         return packet_bytes(session, 'B', session.seq, {}, session.agreement.check_type);
+    case kermit_phase::command:
+        session.received = kermit_decode(ack.data, session.agreement);
+        return finish(session);
     case kermit_phase::end_of_batch:
         return finish(session);
     default:
@@ -204,28 +208,6 @@ std::string send_next(kermit_session& session, const kermit_packet& ack)
                                       session.agreement, taken);
     session.in_flight_end = session.acknowledged + taken;
     return packet_bytes(session, 'D', session.seq, field, session.agreement.check_type);
-}
-
-std::string sender_step(kermit_session& session, const kermit_arrival& arrival)
-{
-    if (arrival.kind != kermit_arrival_kind::packet)
-        return resend(session);
-    const kermit_packet& packet = arrival.packet;
-    switch (packet.type) {
-    case 'E':
-        return end_session(session, kermit_end::peer_error, kermit_decode(packet.data, session.agreement), false);
-    case 'Y':
-        return packet.seq == session.seq ? send_next(session, packet) : std::string{};
-    case 'N':
-        // A NAK for the packet after ours says ours arrived and its ACK was
-        // lost; a Send-Init, though, needs the ACK's parameters.
-        if (packet.seq == next_seq(session.seq) && session.phase != kermit_phase::send_init)
-            return send_next(session, kermit_packet{'Y', session.seq, {}});
-        session.answered = true;
-        return resend(session);
-    default:
-        return {};
-    }
 }
 
 std::string ack(kermit_session& session, unsigned seq)
@@ -250,6 +232,36 @@ std::string accept_send_init(kermit_session& session, const kermit_packet& packe
     session.phase = kermit_phase::receive_file;
     session.seq = next_seq(packet.seq);
     return packet_bytes(session, 'Y', packet.seq, send_init_field(reply), 1);
+}
+
+// A sender, or a command to a server, waits for the answer to its packet in
+// flight: the same packet again after a NAK, damage or silence, the next
+// one after its ACK.
+std::string sender_step(kermit_session& session, const kermit_arrival& arrival)
+{
+    if (arrival.kind != kermit_arrival_kind::packet)
+        return resend(session);
+    const kermit_packet& packet = arrival.packet;
+    switch (packet.type) {
+    case 'E':
+        return end_session(session, kermit_end::peer_error, kermit_decode(packet.data, session.agreement), false);
+    case 'Y':
+        return packet.seq == session.seq ? send_next(session, packet) : std::string{};
+    case 'N':
+        // A NAK for the packet after ours says ours arrived and its ACK was
+        // lost; the ACK of a Send-Init, though, carries the receiver's
+        // parameters, and that of a command the server's reply.
+        if (packet.seq == next_seq(session.seq) && session.phase != kermit_phase::send_init
+            && session.phase != kermit_phase::command)
+            return send_next(session, kermit_packet{'Y', session.seq, {}});
+        session.answered = true;
+        return resend(session);
+    case 'S':
+        // A server answers a command with a transfer of its own.
+        return session.phase == kermit_phase::command ? accept_send_init(session, packet) : std::string{};
+    default:
+        return {};
+    }
 }
 
 std::string receiver_timeout(kermit_session& session)
@@ -321,30 +333,6 @@ std::string receiver_step(kermit_session& session, const kermit_arrival& arrival
     session.retries = 0;
     session.seq = next_seq(session.seq);
     return ack(session, packet.seq);
-}
-
-std::string command_step(kermit_session& session, const kermit_arrival& arrival)
-{
-    if (arrival.kind != kermit_arrival_kind::packet)
-        return resend(session);
-    const kermit_packet& packet = arrival.packet;
-    switch (packet.type) {
-    case 'E':
-        return end_session(session, kermit_end::peer_error, kermit_decode(packet.data, session.agreement), false);
-    case 'Y':
-        if (packet.seq != session.seq)
-            return {};
-        session.received = kermit_decode(packet.data, session.agreement);
-        return finish(session);
-    case 'S':
-        // The answer is a transfer of its own: the server turns sender.
-        return accept_send_init(session, packet);
-    case 'N':
-        session.answered = true;
-        return resend(session);
-    default:
-        return {};
-    }
 }
 
 }  // namespace
@@ -583,9 +571,8 @@ std::string kermit_step(kermit_session& session, const kermit_arrival& arrival)
     case kermit_phase::file_data:
     case kermit_phase::end_of_file:
     case kermit_phase::end_of_batch:
-        return sender_step(session, arrival);
     case kermit_phase::command:
-        return command_step(session, arrival);
+        return sender_step(session, arrival);
     case kermit_phase::receive_init:
     case kermit_phase::receive_file:
     case kermit_phase::receive_data:

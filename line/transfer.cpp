@@ -98,6 +98,35 @@ std::string feed_kermit(kermit_session& session, std::string& inbox)
     return out;
 }
 
+// Writes what the protocol gives, if anything, and starts a new wait of
+// `seconds` for the answer; false when the line failed.
+bool send_pending(serial_port& port, std::string& out, unsigned seconds, clock_type::time_point& deadline,
+                  transfer_result& result)
+{
+    if (out.empty())
+        return true;
+    if ((result.error = send(port, out))) {
+        result.end = transfer_end::line_cut;
+        return false;
+    }
+    out.clear();
+    deadline = clock_type::now() + std::chrono::seconds(seconds);
+    return true;
+}
+
+// Reads what comes before `deadline`, a slice at a time; false when the line
+// failed.
+bool read_until(serial_port& port, clock_type::time_point deadline, unsigned char (&buffer)[read_buffer_size],
+                std::size_t& got, transfer_result& result)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
+    if ((result.error = read_port(port, buffer, sizeof buffer, std::clamp(left, std::chrono::milliseconds{0}, read_slice), got))) {
+        result.end = transfer_end::line_cut;
+        return false;
+    }
+    return true;
+}
+
 // Runs a Kermit session to its end: send what it gives, wait for a packet
 // no longer than the other side's TIME, feed the session what came (or the
 // end of the wait), repeat.
@@ -109,14 +138,8 @@ transfer_result run_kermit(serial_port& port, kermit_session& session, const lin
     std::string out = kermit_begin(session);
     auto deadline = clock_type::now() + std::chrono::seconds(kermit_wait_seconds(session));
     for (;;) {
-        if (!out.empty()) {
-            if ((result.error = send(port, out))) {
-                result.end = transfer_end::line_cut;
-                return result;
-            }
-            out.clear();
-            deadline = clock_type::now() + std::chrono::seconds(kermit_wait_seconds(session));
-        }
+        if (!send_pending(port, out, kermit_wait_seconds(session), deadline, result))
+            return result;
         report(watch, reported, kermit_done(session), session.object.size());
         if (kermit_finished(session))
             break;
@@ -137,11 +160,8 @@ transfer_result run_kermit(serial_port& port, kermit_session& session, const lin
             break;
         }
 
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
-        if ((result.error = read_port(port, buffer, sizeof buffer, std::clamp(left, std::chrono::milliseconds{0}, read_slice), got))) {
-            result.end = transfer_end::line_cut;
+        if (!read_until(port, deadline, buffer, got, result))
             return result;
-        }
         inbox.append(reinterpret_cast<const char*>(buffer), got);
         out += feed_kermit(session, inbox);
         if (out.empty() && !kermit_finished(session) && clock_type::now() >= deadline) {
@@ -163,17 +183,12 @@ transfer_result run_xmodem(serial_port& port, xmodem_session& session, const lin
 {
     transfer_result result;
     std::size_t reported = 0;
+    auto step = session.sends ? xmodem_send_step : xmodem_receive_step;
     std::string out = xmodem_begin(session);
     auto deadline = clock_type::now() + std::chrono::seconds(xmodem_wait_seconds(session));
     for (;;) {
-        if (!out.empty()) {
-            if ((result.error = send(port, out))) {
-                result.end = transfer_end::line_cut;
-                return result;
-            }
-            out.clear();
-            deadline = clock_type::now() + std::chrono::seconds(xmodem_wait_seconds(session));
-        }
+        if (!send_pending(port, out, xmodem_wait_seconds(session), deadline, result))
+            return result;
         report(watch, reported, session.sends ? session.acknowledged : session.received.size(),
                session.object.size());
         if (xmodem_finished(session))
@@ -185,19 +200,13 @@ transfer_result run_xmodem(serial_port& port, xmodem_session& session, const lin
 
         unsigned char buffer[read_buffer_size];
         std::size_t got = 0;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
-        if ((result.error = read_port(port, buffer, sizeof buffer, std::clamp(left, std::chrono::milliseconds{0}, read_slice), got))) {
-            result.end = transfer_end::line_cut;
+        if (!read_until(port, deadline, buffer, got, result))
             return result;
-        }
         if (got > 0)
             deadline = clock_type::now() + std::chrono::seconds(xmodem_wait_seconds(session));
-        for (std::size_t i = 0; i < got && !xmodem_finished(session); ++i) {
-            auto step = session.sends ? xmodem_send_step : xmodem_receive_step;
+        for (std::size_t i = 0; i < got && !xmodem_finished(session); ++i)
             out += step(session, xmodem_arrival{false, buffer[i]});
-        }
         if (out.empty() && !xmodem_finished(session) && clock_type::now() >= deadline) {
-            auto step = session.sends ? xmodem_send_step : xmodem_receive_step;
             out = step(session, xmodem_arrival{});
             deadline = clock_type::now() + std::chrono::seconds(xmodem_wait_seconds(session));
         }
