@@ -100,6 +100,8 @@ Arguments read_arguments(const std::vector<fs::path>& words)
         const auto& text = word.native();
         std::string* value = names_only ? nullptr : valued(word, arguments);
         const bool baud = !names_only && is(word, "--baud");
+        if (value || baud || (!names_only && (is(word, "--xmodem") || is(word, "--finish"))))
+            arguments.line_options.push_back(narrow(word));
         if ((value || baud) && i + 1 == words.size()) {
             if (arguments.unknown.empty())
                 arguments.unknown = word;

@@ -35,6 +35,7 @@ struct Arguments {
     unsigned baud = 9600;
     bool xmodem = false;
     bool finish = false;  // end the calculator's server afterwards
+    std::vector<std::string> line_options;  // each of the line's options given, as written
     std::vector<std::filesystem::path> files;
     // The first word that looks like an option and is none, or an option
     // whose value is missing or wrong; empty when there is none.

@@ -127,7 +127,8 @@ inline constexpr char unkorrin_done[] = "Done.\n\n";
 inline constexpr char missing_arguments[] = "Missing arguments.";
 inline constexpr char too_many_arguments[] = "Too many arguments.";
 inline constexpr char unknown_option[] = "Unknown option <%s>.";
-inline constexpr char replace_needs_text[] = "Option <--replace> works with --text only.";
+// An option, then the one it works with.
+inline constexpr char works_only_with[] = "Option <%s> works with %s only.";
 
 // Each of these names one file, given for %s.
 inline constexpr char opening_failed[] = "Problem opening file <%s>.";
@@ -173,7 +174,7 @@ inline constexpr char not_taken[] = "The transfer stopped: %s.";
 inline constexpr char line_cut[] = "The line to <%s> was cut.";
 inline constexpr char transfer_stopped[] = "The transfer was stopped; the calculator was told.";
 inline constexpr char unstorable_name[] = "The calculator cannot store a variable named <%s>.";
-inline constexpr char bad_baud[] = "The speed %u is none the line takes: 1200 to 115200 baud.";
+inline constexpr char bad_baud[] = "The speed %u is none the line takes: 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 baud.";
 
 // How a message stands in the transcript.
 enum class severity { error, warning };

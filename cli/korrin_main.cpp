@@ -11,6 +11,8 @@ const korrin::Program korrin_program = {
     korrin::korrin_banner,
     korrin::korrin_usage,
     korrin::korrin_drop,
+    false,
+    " --send --name --xmodem --baud --finish ",
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "start.h"
 
 #include "console.h"
+#include "input.h"
 #include "output.h"
 
 #include <cctype>
@@ -124,9 +125,9 @@ int run_dropped(const Program& program, Work work, const Arguments& arguments)
 }
 
 // A failure of the command line, and where to read how it is used.
-int misused(const Program& program, const char* message, const std::string& word = {})
+int misused(const Program& program, const char* message, const std::string& word = {}, const std::string& other = {})
 {
-    refuse(message, word.c_str());
+    refuse(message, word.c_str(), other.c_str());
     note("Try '%s --help' for more information.", program.name);
     return 1;
 }
@@ -173,6 +174,20 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
         print(program.banner);
         return misused(program, unknown_option, display_name(arguments.unknown));
     }
+    // The other program's line options are unknown here; the others need
+    // the port.
+    const std::string_view line_options = program.line_options;
+    const std::string port_option(line_options.substr(1, line_options.find(' ', 1) - 1));
+    for (const std::string& option : arguments.line_options) {
+        if (line_options.find(" " + option + " ") == std::string_view::npos) {
+            print(program.banner);
+            return misused(program, unknown_option, option);
+        }
+    }
+    if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty()) {
+        print(program.banner);
+        return misused(program, works_only_with, arguments.line_options[0], port_option);
+    }
     if (arguments.help)
         return print_product(program.usage);
     if (arguments.version)
@@ -181,6 +196,9 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     if (started_from_explorer())
         return run_dropped(program, work, arguments);
 
+    if (program.product_beside_report && !arguments.files.empty() && is_standard_stream(arguments.files.back()) &&
+        (arguments.files.size() == 2 || !arguments.receive.empty()))
+        report_on_standard_error();
     print(program.banner);
     // Received over the line, the object has no file; a name, if any, is
     // the output's.
@@ -201,7 +219,7 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
         return 1;
     }
     if (arguments.replace && arguments.form != file_form::text)
-        return misused(program, replace_needs_text);
+        return misused(program, works_only_with, "--replace", "--text");
     return work(arguments.files[0], arguments.files.size() == 2 ? &arguments.files[1] : nullptr, arguments);
 }
 

@@ -18,6 +18,12 @@ struct Program {
     const char* banner;
     const char* usage;
     const char* drop;  // how to use the program from Explorer
+    // Whether "-" as the output takes the product while the whole
+    // transcript, banner included, goes to standard error.
+    bool product_beside_report;
+    // The serial line's options the program takes, each between spaces;
+    // the first is the port's, which the others need.
+    const char* line_options;
 };
 
 // What a program does with its first file and, where one is named, its

@@ -12,6 +12,8 @@ const korrin::Program unkorrin_program = {
     korrin::unkorrin_banner,
     korrin::unkorrin_usage,
     korrin::unkorrin_drop,
+    true,
+    " --receive --get --xmodem --baud ",
 };
 
 }  // namespace

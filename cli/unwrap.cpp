@@ -197,7 +197,7 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
     const bool to_standard_output = named_output && is_standard_stream(output);
     std::error_code unused;
     if (named_output && !to_standard_output && fs::is_directory(output, unused))
-        output /= string_name(object);
+        output /= receiving ? received_output : string_name(object);
     const std::string out_name = display_name(output);
     // The string is the product on standard output; the report goes aside.
     if (to_standard_output) {

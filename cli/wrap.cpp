@@ -200,17 +200,17 @@ int write_to_standard_output(std::FILE* in, const std::string* held, std::uintma
                              const std::string& in_name)
 {
     const std::string out_name = "-";
-#ifdef _WIN32
-    const bool terminal = _isatty(_fileno(stdout)) != 0;
-    _setmode(_fileno(stdout), _O_BINARY);
-#else
-    const bool terminal = isatty(fileno(stdout)) != 0;
-#endif
+    const bool terminal = stdout_is_terminal();
     if (!quiet_run() || terminal) {
         fail({}, out_name, is_console, out_name.c_str());
         note(terminal ? "redirect standard output to a file or a program." : "add -q to write the object there.");
         return 1;
     }
+    // The transcript's lines end in CR LF on Windows; the object's bytes
+    // go as they are.
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     if (const int status = write_object(in, held, stdout, characters, in_name, out_name); status != 0)
         return status;
     if (std::fflush(stdout) != 0 || std::ferror(stdout))

@@ -250,6 +250,11 @@ const Row failures[] = {
     refused("replace_without_text", {"--replace", "in", "out"}, error("Option <--replace> works with --text only."),
             try_help),
     refused("empty_name", {"in", ""}, error("A file name is empty.")),
+    // The line's options need the port; unkorrin's are unknown to korrin.
+    refused("line_option_without_the_port", {"--baud", "2400", "in", "out"},
+            error("Option <--baud> works with --send only."), try_help),
+    refused("the_other_programs_line_option", {"--receive", "COM1", "in"}, error("Unknown option <--receive>."),
+            try_help),
     // The object is binary: never onto a terminal, and only quietly onto
     // standard output, which otherwise carries the transcript.
     refused("standard_output_without_quiet", {"in", "-"}, error("Output file <-> is standard output."),

@@ -77,6 +77,17 @@ const Row rows[] = {
     unwraps("text_the_calculator_sent", data("send-T3.txt"),
             "Read: text the calculator sent, translation level 3\nHeader: HPHP49-B\nCharacters: 771\nBYTES: # 5730h 776.\n",
             data("string.bin").substr(0, 769) + "\n]"),
+    // "-" takes the string alone: the report, banner included, goes aside
+    // to standard error, out of sight here.
+    [] {
+        Row row = unwraps("string_onto_standard_output", abc, "", "", {"-t", "in", "-"});
+        row.said = "ABC";
+        row.last = "";
+        row.dots = 0;
+        row.banner = false;
+        row.options.under = {"sh", "-c", "exec \"$@\" 2>/dev/null", "sh"};
+        return row;
+    }(),
     unwraps("checking_as_text", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "",
             {"--text", "in"}),
     // Plain data: the calculator itself would take it as a string.
