@@ -21,4 +21,4 @@ export LC_ALL=C.UTF-8
 mkdir "$WINEPREFIX"
 wineserver -p
 wineboot -i >/dev/null 2>&1
-"$program_test" "${GTEST_FILTER:+--gtest_filter=$GTEST_FILTER}" --windows -- "$korrin" "$unkorrin"
+"$program_test" ${GTEST_FILTER:+"--gtest_filter=$GTEST_FILTER"} --windows -- "$korrin" "$unkorrin"
