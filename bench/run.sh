@@ -129,8 +129,8 @@ if [ $precise = yes ]; then
     while [ $i -lt $pairs ]; do t0=$(now); t1=$(now); echo $((t1 - t0)); i=$((i + 1)); done > "$dir/clock"
     clock=$(median < "$dir/clock")
     awk -v c="$clock" 'BEGIN { printf "clock reading cost: %.2f ms\n", c / 1e6 }'
-    against "korrin against cp, largest input" korrin_largest cp_largest 2.0
-    against "unkorrin against cp, largest object" unkorrin_largest cp_largest_object 1.3
+    against "korrin against cp, largest input" korrin_largest cp_largest 1.0
+    against "unkorrin against cp, largest object" unkorrin_largest cp_largest_object 1.0
     against "korrin against cp, $small bytes" korrin_small cp_small 1.0
     against "unkorrin against cp, $small bytes" unkorrin_small cp_small_object 1.0
     if [ $text = yes ]; then
