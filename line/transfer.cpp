@@ -241,27 +241,26 @@ transfer_result ask_server(serial_port& port, std::string_view command, const se
     return result;
 }
 
-void check_on_server(serial_port& port, const send_options& options, const line_watch& watch,
-                     transfer_result& result)
+// The object is across by now, so a line that is cut during the check (as
+// when the far end hangs up once its receiver ends) or a user who stops it
+// leaves the transfer done and unchecked.  Gives how the asking ended.
+transfer_end check_on_server(serial_port& port, const send_options& options, const line_watch& watch,
+                             transfer_result& result)
 {
     std::string reply;
     transfer_result asked = ask_server(port, directory_command, options, watch, reply);
     result.check = check_outcome::unanswered;
-    if (asked.end == transfer_end::interrupted || asked.end == transfer_end::line_cut) {
-        result.end = asked.end;
-        result.error = asked.error;
-        return;
-    }
     if (asked.end != transfer_end::done)
-        return;
+        return asked.end;
     directory_entry entry = find_directory_entry(reply, options.name);
     if (entry.lookup == directory_lookup::absent)
         result.check = check_outcome::absent;
-    if (entry.lookup != directory_lookup::found)
-        return;
-    result.check = check_outcome::found;
-    result.entry_type = entry.type;
-    result.entry_checksum = entry.checksum;
+    if (entry.lookup == directory_lookup::found) {
+        result.check = check_outcome::found;
+        result.entry_type = entry.type;
+        result.entry_checksum = entry.checksum;
+    }
+    return asked.end;
 }
 
 // An XModem transfer pads the last block (the calculator's XSEND with
@@ -303,9 +302,8 @@ transfer_result send_object(serial_port& port, const send_options& options, std:
     result.sent_checksum = bytes_checksum(object);
     if (result.end != transfer_end::done || options.protocol != line_protocol::kermit)
         return result;
-    if (options.check)
-        check_on_server(port, options, watch, result);
-    if (options.finish && result.end == transfer_end::done) {
+    transfer_end asked = options.check ? check_on_server(port, options, watch, result) : transfer_end::done;
+    if (options.finish && asked != transfer_end::line_cut && asked != transfer_end::interrupted) {
         std::string reply;
         result.server_finished = ask_server(port, finish_command, options, watch, reply).end == transfer_end::done;
     }

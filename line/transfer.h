@@ -73,7 +73,8 @@ enum class transfer_end {
 // What the calculator's server says it holds under the name sent.
 enum class check_outcome {
     not_asked,         // no check asked for, XModem, or the transfer failed
-    unanswered,        // no directory came back (RECV answers none), or it was unreadable
+    unanswered,        // no directory came back (RECV answers none), it was unreadable,
+                       // or the line was cut or the user stopped the check
     absent,            // the directory has no entry of that name
     found,             // entry_type and entry_checksum hold the entry's figures
 };
