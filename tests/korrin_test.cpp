@@ -295,6 +295,11 @@ const Row failures[] = {
             "file (unkorrin takes the string back out of one).\nkorrin: " + name_another)
         .named("obj.hp")
         .given("HPHP49-B,*\xb0" + std::string(2, '\0') + "abc"),
+    // Windows drops a name's trailing dots: notes.hp. is notes.hp.
+    refused("one_name_with_a_trailing_dot", {"notes.hp."}, error("Output file <notes.hp> is the input file."),
+            "note: ...")
+        .prepared("cp in notes.hp && test -n \"$WINEPREFIX\"", "only Windows drops a name's trailing dots")
+        .given("HPHP49-B,*\xb0" + std::string(2, '\0') + "abc"),
     refused("output_folder_missing", {"in", "none/out"}, error("Problem opening file <none/out>."),
             "none/out: No such file or directory"),
     // The report would run through the object.
