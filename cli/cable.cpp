@@ -1,7 +1,9 @@
 #include "cable.h"
 
 #include "console.h"
+#include "directory.h"
 #include "port.h"
+#include "text_forms.h"
 #include "transfer.h"
 
 #include <chrono>
@@ -132,18 +134,16 @@ std::string calculator_name(const std::filesystem::path& input)
     return input.filename().replace_extension().u8string();
 }
 
-bool storable(std::string_view name)
+std::string stored_name(const std::string& name)
 {
-    if (name.empty() || (name[0] >= '0' && name[0] <= '9'))
-        return false;
-    for (const std::string_view refused : {" ", "#", "[", "]", "{", "}", "\xC2\xAB", "\xC2\xBB", "\"", "'", ":", ",",
-                                           ";", "(", ")", "/"})
-        if (name.find(refused) != std::string_view::npos)
-            return false;
-    return true;
+    const text_reading reading = read_whole_text(name, {text_form::utf8, false});
+    if (reading.fault_count != 0 || check_calculator_name(reading.bytes).problem != name_problem::none)
+        return {};
+    return reading.bytes;
 }
 
-int send_to_calculator(const Arguments& arguments, const std::string& name, std::string_view object)
+int send_to_calculator(const Arguments& arguments, const std::string& name, const std::string& stored,
+                       std::string_view object)
 {
     const std::string& port_name = arguments.send;
     serial_port port;
@@ -151,7 +151,7 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, std:
         return status;
     send_options options;
     options.protocol = arguments.xmodem ? line_protocol::xmodem : line_protocol::kermit;
-    options.name = name;
+    options.name = stored;
     options.finish = arguments.finish;
     options.abort = &stop;
     options.progress = progress_line("Sent");

@@ -16,16 +16,18 @@ namespace korrin {
 // input's file name without its last extension (notes.txt gives notes).
 std::string calculator_name(const std::filesystem::path& input);
 
-// Whether the calculator can store a variable under `name`: not empty, not
-// starting with a digit, and holding no space nor any of # [ ] { } « » " '
-// : , ; ( ) /, which its command line reads as something else.
-bool storable(std::string_view name);
+// `name`, given in UTF-8, in the calculator's own characters, if the
+// calculator can store a variable under it: not empty, not starting with
+// a digit, and holding no space nor any of # [ ] { } « » " ' : , ; ( ) /,
+// which its command line reads as something else.  Empty when it cannot.
+std::string stored_name(const std::string& name);
 
 // Sends the whole object file `object` over the port the arguments name,
-// under `name`, which the caller has found storable, with a progress line on a terminal and, after a Kermit
-// send to the calculator's server, the check of what it holds.  Returns
-// the exit status.
-int send_to_calculator(const Arguments& arguments, const std::string& name, std::string_view object);
+// under `stored`, the stored_name of `name`, with a progress line on a
+// terminal and, after a Kermit send to the calculator's server, the check
+// of what it holds.  Returns the exit status.
+int send_to_calculator(const Arguments& arguments, const std::string& name, const std::string& stored,
+                       std::string_view object);
 
 // Receives one object over the port the arguments name, into `object`,
 // with the name it came under in `name`.  Returns the exit status.

@@ -229,7 +229,8 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     // under is checked before anything is read.
     const bool sending = !arguments.send.empty();
     const std::string name = arguments.name.empty() ? calculator_name(input) : arguments.name;
-    if (sending && !storable(name)) {
+    const std::string stored = sending ? stored_name(name) : std::string();
+    if (sending && stored.empty()) {
         refuse(unstorable_name, name.c_str());
         note("give the calculator's name with --name NAME: a letter first, no spaces.");
         return 1;
@@ -292,7 +293,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     };
     if (sending && !named_output) {
         close_input(in);
-        return send_to_calculator(arguments, name, object());
+        return send_to_calculator(arguments, name, stored, object());
     }
 
     fs::path output = named_output ? *named_output : fs::path();
@@ -338,7 +339,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         return fail_after_dots(failure, out_name, writing_failed);
     written.push_back(key);
     print(korrin_done);
-    return sending ? send_to_calculator(arguments, name, object()) : 0;
+    return sending ? send_to_calculator(arguments, name, stored, object()) : 0;
 }
 
 }  // namespace korrin
