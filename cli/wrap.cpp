@@ -17,8 +17,6 @@
 #include <io.h>
 
 #include <cwctype>
-#else
-#include <unistd.h>
 #endif
 
 namespace korrin {
