@@ -291,7 +291,7 @@ Row refusal(const std::vector<std::string>& program, const char* name, std::vect
 {
     Row row;
     row.name = name;
-    row.program = &program;
+    row.options.program = &program;
     row.args = std::move(args);
     row.input = "abc";
     row.said = std::move(said);
@@ -361,14 +361,12 @@ void Rows::check(const Row& row)
         expected[name] = kept + content(bytes);
     }
 
-    Options options = row.options;
-    if (!options.program)
-        options.program = row.program;
-    const Result result = run(work, row.args, options, row.during, &expected);
+    const Result result = run(work, row.args, row.options, row.during, &expected);
 
     EXPECT_EQ(result.status, windows ? row.windows_status : row.status);
     EXPECT_EQ(settled_snapshot(work, expected), expected);
-    const std::string prefix = row.program == &korrin_command ? "korrin: " : "unkorrin: ";
+    const bool korrin = row.options.program == &korrin_command;
+    const std::string prefix = korrin ? "korrin: " : "unkorrin: ";
     // Windows gives the reason in its own words, and the name in the ANSI
     // code page.
     if (row.reason.empty())
@@ -381,7 +379,7 @@ void Rows::check(const Row& row)
     // Nobody reads a closed console.
     if (row.options.console == Console::closed_pipe || row.options.console == Console::none)
         return;
-    const std::string& banner = row.program == &korrin_command ? korrin_banner : unkorrin_banner;
+    const std::string& banner = korrin ? korrin_banner : unkorrin_banner;
     std::string said = (row.banner ? banner : "") + (windows && !row.windows_said.empty() ? row.windows_said
                                                                                           : row.said);
     std::string last = row.last;

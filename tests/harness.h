@@ -92,7 +92,6 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, const O
 // "in" and "out" that changes nothing.
 struct Row {
     const char* name = "";
-    const std::vector<std::string>* program = nullptr;
     std::vector<std::string> args;
     std::string input;                 // what "in" holds
     std::string said;                  // after the banner; for a copy, what comes before the dots
@@ -108,7 +107,7 @@ struct Row {
     int status = 1;
     int windows_status = 1;
     std::string windows_said;          // when a Windows console shows it otherwise
-    Options options;
+    Options options;                   // the program among them
     // More to prepare, by a shell in the folder, as the tests' user; when it
     // fails, the row cannot run here, and is skipped with `skip`.
     std::string prepare;
