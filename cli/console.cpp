@@ -34,10 +34,17 @@ std::string formatted(const char* format, std::va_list args)
     return text;
 }
 
+// Whether the run has said a failure: a quiet run says nothing else, but
+// the notes that tell how to mend it.
+bool failed = false;
+
 // The one place that decorates a message: for the transcript, or for a
 // quiet run's standard error.
 void say(severity kind, const std::string& message)
 {
+    failed = failed || kind == severity::error;
+    if (quiet && kind != severity::error)
+        return;
     if (quiet)
         std::fprintf(stderr, "%s: %s\n", program_name, message.c_str());
     else
@@ -136,6 +143,8 @@ void warn(const char* format, ...)
 
 void note(const char* format, ...)
 {
+    if (quiet && !failed)
+        return;
     std::fflush(transcript);
     std::va_list args;
     va_start(args, format);

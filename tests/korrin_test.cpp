@@ -138,6 +138,8 @@ const Row conversions[] = {
     converts("option_after_the_names", {"in", "out", "--text"}, "ab\r\n", "0000b\nb0\n0\n0\n",
              std::string("\xb0\x00\x00", 3), "out", "ab\n"),
     quietly(converts_abc("quiet", {"-q", "in", "out"})),
+    // Quiet, a good run says not even what it noticed: here, PC text.
+    quietly(converts("quiet_run_with_a_note", {"-q", "in", "out"}, "a\r\n", "", std::string("\xb0\x00\x00", 3))),
     quietly(converts("short_options_together", {"-tq", "in", "out"}, "ab\r\n", "", std::string("\xb0\x00\x00", 3),
                      "out", "ab\n")),
     // "-" is standard input; an output that is a folder takes the object
