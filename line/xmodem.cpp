@@ -210,10 +210,12 @@ std::string xmodem_send_step(xmodem_session& session, const xmodem_arrival& arri
             session.block_number = (session.block_number + 1) % block_number_modulus;
             return next_block(session);
         }
-        // The calculator repeats its 'D' until a block arrives, so one
-        // while the first block is on its way asks for it again.
-        if (byte == xmodem_nak || (session.acknowledged == 0 && byte == xmodem_ask_kermit_crc)
-            || (session.acknowledged == 0 && byte == xmodem_ask_crc))
+        // The calculator repeats its 'D' until a block arrives, so more
+        // start requests may come while the first block is on its way.
+        // They are noise: the receiver acknowledges the block it gets, and
+        // an answer to a block sent again on their account would arrive
+        // while the next block is on its way and pass for its ACK.
+        if (byte == xmodem_nak)
             return resend(session);
         return {};
     case xmodem_phase::end_of_transfer:
