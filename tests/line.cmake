@@ -7,7 +7,7 @@ find_package(Threads REQUIRED)
 add_executable(line_test)
 target_sources(line_test PRIVATE line_test.cpp)
 # korrin_cli for the programs' messages in console.h.
-target_link_libraries(line_test PRIVATE korrin_cli korrin_line korrin_warnings GTest::gtest_main Threads::Threads)
+target_link_libraries(line_test PRIVATE korrin_cli korrin_line korrin_warnings GTest::gtest Threads::Threads)
 # openpty lives in libutil on glibc.
 target_link_libraries(line_test PRIVATE util)
 target_compile_definitions(line_test PRIVATE
@@ -17,3 +17,15 @@ target_compile_definitions(line_test PRIVATE
 # The rows run the programs, so they are built first.
 add_dependencies(line_test korrin unkorrin)
 gtest_discover_tests(line_test PROPERTIES TIMEOUT 180)
+
+# The same rows against the Windows builds under wine, the port given as
+# COM5, which the test links to its pseudo-terminal in wine's prefix.
+if(KORRIN_WINDOWS_BUILD)
+  add_test(NAME line_wine
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_leg.sh $<TARGET_FILE:line_test>
+            ${KORRIN_WINDOWS_BUILD}/korrin.exe ${KORRIN_WINDOWS_BUILD}/unkorrin.exe)
+  # Wine ends a program on SIGINT with STATUS_CONTROL_C_EXIT, its handler
+  # not run, so the calculator is never told of the interrupt.
+  set_tests_properties(line_wine PROPERTIES TIMEOUT 1200
+    ENVIRONMENT "GTEST_FILTER=-Peers/OverTheLine.ProgramEndsAsItShould/KermitInterrupted")
+endif()
