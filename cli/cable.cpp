@@ -77,6 +77,16 @@ line_progress progress_line(const char* verb)
     };
 }
 
+// Where the calculator waits for what the arguments ask of it.
+const char* waited_in(const Arguments& arguments)
+{
+    if (!arguments.send.empty())
+        return arguments.xmodem ? "XRECV" : "its server or RECV";
+    if (arguments.xmodem)
+        return "XSEND";
+    return arguments.get.empty() ? "SEND" : "its server";
+}
+
 // Why a transfer failed, in words a calculator owner can act on.
 int transfer_failed(const transfer_result& result, const Arguments& arguments, const std::string& port)
 {
@@ -84,7 +94,7 @@ int transfer_failed(const transfer_result& result, const Arguments& arguments, c
         print("\n");
     switch (result.end) {
     case transfer_end::no_answer:
-        return refuse(no_answer, arguments.xmodem ? "XRECV or XSEND" : "its server, RECV or SEND", arguments.baud);
+        return refuse(no_answer, waited_in(arguments), arguments.baud);
     case transfer_end::peer_error:
         return refuse(calculator_said, result.peer_text.c_str());
     case transfer_end::too_many_retries:
@@ -161,6 +171,8 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, cons
     if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
         return status;
     report(sent_line_text, name.c_str(), object.size(), arguments.xmodem ? "XModem" : "Kermit");
+    if (arguments.finish && !result.server_finished)
+        warn(not_finished);
     if (arguments.xmodem || result.check == check_outcome::unanswered || result.check == check_outcome::not_asked) {
         report("%s", not_checked);
         return 0;

@@ -167,6 +167,7 @@ inline constexpr char not_checked[] = "The transfer could not be checked: only t
 inline constexpr char check_absent[] = "The calculator holds nothing named %s after the transfer.";
 inline constexpr char check_differs[] = "The calculator holds %s as %s, # %04Xh, not the string sent, # %04Xh.";
 inline constexpr char no_answer[] = "The calculator did not answer: is it waiting in %s, at %u baud?";
+inline constexpr char not_finished[] = "The calculator's server did not end: it is still waiting.";
 inline constexpr char calculator_said[] = "The calculator said: %s";
 inline constexpr char line_failing[] = "The line to <%s> kept failing: check the cable and the speed.";
 inline constexpr char calculator_cancelled[] = "The calculator cancelled the transfer.";
