@@ -176,6 +176,13 @@ struct Row {
     {
         return traced(call, "delay_exit=2000000:when=" + std::to_string(nth), file, change);
     }
+    // What the run, or a change made during it, leaves of prepared files.
+    Row changing(const Snapshot& files) const
+    {
+        Row row = *this;
+        row.changes.insert(files.begin(), files.end());
+        return row;
+    }
     // Written in place, and cut to zero when the run fails.
     Row emptying(const std::vector<std::string>& files) const
     {

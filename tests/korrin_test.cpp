@@ -379,14 +379,10 @@ const Row failures[] = {
     }(),
     // The output gone between the run's two opens of it: no empty file is
     // left in its place.
-    [] {
-        Row row = refused("output_removed_between_its_two_opens", {"in", "out"}, error("Problem opening file <out>."),
-                          "out: Resource temporarily unavailable")
-                      .delayed("openat", 1, "out", "rm out");
-        row.changes["out"] = "";
-        row.changes["soft_out"] = "link to out, dangling";
-        return row;
-    }(),
+    refused("output_removed_between_its_two_opens", {"in", "out"}, error("Problem opening file <out>."),
+            "out: Resource temporarily unavailable")
+        .delayed("openat", 1, "out", "rm out")
+        .changing({{"out", ""}, {"soft_out", "link to out, dangling"}}),
     // A name taken by a link, even one that leads nowhere, is not followed
     // to make a file at its end.
     refused("output_is_a_link_to_no_file", {"in", "soft_new"}, error("Problem opening file <soft_new>."),
@@ -395,15 +391,9 @@ const Row failures[] = {
     // A link planted under a new output's name, after the run found no
     // file there: before its copy, or during it.  Neither the link nor the
     // file it leads to is touched.
-    [] {
-        Row row = refused("link_planted_under_a_new_name", {"in", "new"}, error("Problem opening file <new>."),
-                          "new: File exists")
-                      .delayed("openat", 1, "new", "ln -s out new");
-        // soft_new leads to the planted link now.
-        row.changes["new"] = "link to out";
-        row.changes["soft_new"] = "link to new";
-        return row;
-    }(),
+    refused("link_planted_under_a_new_name", {"in", "new"}, error("Problem opening file <new>."), "new: File exists")
+        .delayed("openat", 1, "new", "ln -s out new")
+        .changing({{"new", "link to out"}, {"soft_new", "link to new"}}),
     [] {
         Row row = copy_fails("link_planted_during_the_copy", {"in", "new"}, "Problem writing file <new>.",
                              "new: File exists");
