@@ -252,6 +252,15 @@ const Row failures[] = {
     refused("replace_without_text", {"--replace", "in", "out"}, error("Option <--replace> works with --text only."),
             try_help),
     refused("empty_name", {"in", ""}, error("A file name is empty.")),
+    // What is no serial port is refused before anything is sent.
+    refused("port_missing", {"--send", "none/ttyUSB9", "in"}, error("Problem opening file <none/ttyUSB9>."),
+            "none/ttyUSB9: No such file or directory")
+        .skip_on_windows("it names its ports COM1 to COM256"),
+    refused("com_port_missing", {"--send", "COM99", "in"}, error("Problem opening file <COM99>."), "?")
+        .prepared("test -n \"$WINEPREFIX\"", "only Windows has COM ports"),
+    refused("port_is_a_folder", {"--send", "folder", "in"}, error("Problem opening file <folder>."),
+            "folder: Is a directory")
+        .skip_on_windows("it names its ports COM1 to COM256"),
     // The line's options need the port; unkorrin's are unknown to korrin.
     refused("line_option_without_the_port", {"--baud", "2400", "in", "out"},
             error("Option <--baud> works with --send only."), try_help),
