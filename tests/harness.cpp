@@ -23,6 +23,7 @@ const std::string korrin_banner = "Korrin\nVersion 1.0  12-jul-2001\n\n  Usage: 
 const std::string unkorrin_banner = "Unkorrin\nVersion 1.0\n\n  Usage:  unkorrin object_file [output_file]\n\n";
 std::vector<std::string> korrin_command;
 std::vector<std::string> unkorrin_command;
+std::string explorer_launcher;
 
 static std::string crlf(const std::string& text)
 {
@@ -227,6 +228,10 @@ Result run(const fs::path& folder, const std::vector<std::string>& args, const O
         EXPECT_TRUE(shell(folder.parent_path(), "mkdir -p program && cp '" + words[0] + "' program/"));
         words[0] = (folder.parent_path() / "program" / fs::path(words[0]).filename()).string();
     }
+    if (!options.dropped.empty()) {
+        words[1] = (fs::path(words[1]).parent_path() / options.dropped).string();
+        words.insert(words.begin() + 1, explorer_launcher);
+    }
     words.insert(words.end(), args.begin(), args.end());
     words.insert(words.begin(), options.under.begin(), options.under.end());
     std::vector<char*> argv;
@@ -425,5 +430,6 @@ int main(int argc, char** argv)
             command->push_back("wine");
         command->push_back(fs::absolute(name).string());
     }
+    explorer_launcher = (fs::absolute(argv[argc - 2]).parent_path() / "launcher" / "explorer.exe").string();
     return RUN_ALL_TESTS();
 }

@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 extern bool windows;
 extern std::vector<std::string> korrin_command;
 extern std::vector<std::string> unkorrin_command;
+extern std::string explorer_launcher;  // beside the Windows build: launcher/explorer.exe
 extern const std::string korrin_banner;
 extern const std::string unkorrin_banner;
 
@@ -66,6 +67,9 @@ struct Options {
     rlim_t descriptor_limit = RLIM_INFINITY;
     bool unprivileged = false;  // as nobody, when the tests run as root
     std::vector<std::string> under;  // a program the run goes through: strace, to hold one system call
+    // On Windows, the program beside korrin.exe that files are dropped onto,
+    // started as Explorer starts it; "" for none.
+    std::string dropped;
     const std::vector<std::string>* program = nullptr;
 };
 
@@ -175,6 +179,15 @@ struct Row {
     Row delayed(const std::string& call, int nth, const std::string& file, const std::string& change) const
     {
         return traced(call, "delay_exit=2000000:when=" + std::to_string(nth), file, change);
+    }
+    // Files dropped onto `program`, under wine: it runs alone on a console
+    // it shows, started by a program named explorer.exe.
+    Row dropped(const char* program) const
+    {
+        Row row = on(Console::terminal).prepared(prepare + (prepare.empty() ? "" : " && ") + "test -n \"$WINEPREFIX\"",
+                                                 "only Windows starts programs from Explorer");
+        row.options.dropped = program;
+        return row;
     }
     // What the run, or a change made during it, leaves of prepared files.
     Row changing(const Snapshot& files) const

@@ -306,6 +306,24 @@ const Row failures[] = {
             "file (unkorrin takes the string back out of one).\nkorrin: " + name_another)
         .named("obj.hp")
         .given("HPHP49-B,*\xb0" + std::string(2, '\0') + "abc"),
+    // Two files dropped onto korrin.exe that both give a.hp: the second is
+    // refused, and a.hp keeps the first.
+    [] {
+        Row row = refused("dropped_files_of_one_object_name", {"a.txt", "a.dat"}, "");
+        row.banner = false;
+        row.opening_only = true;
+        row.objects["a.hp"] = "HPHP49-B,*\xb0" + std::string(2, '\0') + "abc";
+        return row.prepared("printf abc > a.txt && printf xyz > a.dat").dropped("korrin.exe");
+    }(),
+    // A text dropped onto korrin-text.exe gets the calculator's characters.
+    [] {
+        Row row = refused("text_dropped_onto_korrin_text", {"a.txt"}, "");
+        row.banner = false;
+        row.opening_only = true;
+        row.status = row.windows_status = 0;
+        row.objects["a.hp"] = "HPHP49-B,*\x10\x01" + std::string(1, '\0') + "\xab 1 \xbb\n";
+        return row.prepared("printf '\\302\\253 1 \\302\\273\\r\\n' > a.txt").dropped("korrin-text.exe");
+    }(),
     // Windows drops a name's trailing dots: notes.hp. is notes.hp.
     refused("one_name_with_a_trailing_dot", {"notes.hp."}, error("Output file <notes.hp> is the input file."),
             "note: ...")
