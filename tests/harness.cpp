@@ -205,13 +205,6 @@ void become_program(const fs::path& folder, const Options& options, int console,
     // ignores the signal that comes with it; wine does not.
     if (windows)
         signal(SIGXFSZ, SIG_IGN);
-    for (const auto& [resource, limit] : {std::pair{RLIMIT_FSIZE, options.file_size_limit},
-                                          {RLIMIT_AS, options.memory_limit},
-                                          {RLIMIT_NOFILE, options.descriptor_limit}}) {
-        const rlimit both = {limit, limit};
-        if (limit != RLIM_INFINITY)
-            setrlimit(resource, &both);
-    }
     // A run that hangs (on a FIFO, say) ends here instead of the suite.
     alarm(120);
 }

@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -62,11 +61,10 @@ using During = std::function<void(pid_t program, const fs::path& folder, Snapsho
 
 struct Options {
     Console console = Console::file;
-    rlim_t file_size_limit = RLIM_INFINITY;  // on every file, the transcript's too
-    rlim_t memory_limit = RLIM_INFINITY;
-    rlim_t descriptor_limit = RLIM_INFINITY;
     bool unprivileged = false;  // as nobody, when the tests run as root
-    std::vector<std::string> under;  // a program the run goes through: strace, to hold one system call
+    // A program the run goes through: prlimit, for a limit (a file size
+    // limit holds for the transcript too); strace, to hold a system call.
+    std::vector<std::string> under;
     // On Windows, the program beside korrin.exe that files are dropped onto,
     // started as Explorer starts it; "" for none.
     std::string dropped;
@@ -179,6 +177,13 @@ struct Row {
     Row delayed(const std::string& call, int nth, const std::string& file, const std::string& change) const
     {
         return traced(call, "delay_exit=2000000:when=" + std::to_string(nth), file, change);
+    }
+    // Run under one of prlimit's limits: "--fsize=16384".
+    Row limited(const std::string& limit) const
+    {
+        Row row = *this;
+        row.options.under = {"prlimit", limit, "--"};
+        return row;
     }
     // Files dropped onto `program`, under wine: it runs alone on a console
     // it shows, started by a program named explorer.exe.

@@ -51,9 +51,8 @@ Row copy_fails(const char* name, std::vector<std::string> args, std::string mess
 // Writes fail at a file size limit in the middle of the copy into `output`.
 Row past_size_limit(const char* name, const std::string& output)
 {
-    Row row = copy_fails(name, {"in", output}, "Problem writing file <" + output + ">.", output + ": File too large");
-    row.options.file_size_limit = 16384;
-    return row;
+    return copy_fails(name, {"in", output}, "Problem writing file <" + output + ">.", output + ": File too large")
+        .limited("--fsize=16384");
 }
 
 // With no banner and, for a good run, nothing at all on standard output.
@@ -374,15 +373,11 @@ const Row failures[] = {
     // An object that fits the output stream's buffer fails only as that is
     // flushed, at the end: where a C library's fclose hides it, the flush
     // and the file's size still tell.
-    [] {
-        Row row = refused("write_fails_only_as_the_stream_closes", {"in", "out"}, "09c45\n50\nc4\n9\n",
-                          "out: File too large")
-                      .given(noise(20000))
-                      .on(Console::pipe)
-                      .failing("Problem writing file <out>.");
-        row.options.file_size_limit = 4096;
-        return row;
-    }(),
+    refused("write_fails_only_as_the_stream_closes", {"in", "out"}, "09c45\n50\nc4\n9\n", "out: File too large")
+        .given(noise(20000))
+        .on(Console::pipe)
+        .failing("Problem writing file <out>.")
+        .limited("--fsize=4096"),
     past_size_limit("old_output_is_kept_when_the_copy_fails", "out"),
     past_size_limit("output_link_reaches_the_file_size_limit", "soft_out"),
     past_size_limit("hard_linked_output_is_cut_to_zero", "linked").emptying({"linked", "linked_twin"}),
@@ -397,13 +392,10 @@ const Row failures[] = {
     // old output, and none left for the new file.  The old output is not
     // then written in place: only a folder that refuses new files, or an
     // owner that cannot be kept, sends the object there.
-    [] {
-        Row row = refused("no_descriptor_left_for_the_new_file", {"in", "out"}, error("Problem opening file <out>."),
-                          "out: Too many open files");
-        row.options.descriptor_limit = 6;
-        row.not_on_windows = "wine needs more descriptors than the program";
-        return row;
-    }(),
+    refused("no_descriptor_left_for_the_new_file", {"in", "out"}, error("Problem opening file <out>."),
+            "out: Too many open files")
+        .limited("--nofile=6")
+        .skip_on_windows("wine needs more descriptors than the program"),
     // The output gone between the run's two opens of it: no empty file is
     // left in its place.
     refused("output_removed_between_its_two_opens", {"in", "out"}, error("Problem opening file <out>."),
@@ -552,9 +544,9 @@ TEST_F(Korrin, RunOutOfMemoryEndsWithStatusOne)
     const std::string name(128 * 1024 - 1, 'n');
     put(work / "in", "abc");
     bool ran_out = false;
-    for (rlim_t limit = 1 << 20; limit <= 64 << 20 && !ran_out; limit += 64 << 10) {
+    for (long limit = 1 << 20; limit <= 64 << 20 && !ran_out; limit += 64 << 10) {
         Options options = with(korrin_command);
-        options.memory_limit = limit;
+        options.under = {"prlimit", "--as=" + std::to_string(limit), "--"};
         const Result into_linked = run(work, {"in", "linked"}, options);
         const std::string linked = slurp(work / "linked");
         ASSERT_TRUE(linked == "old" || linked == "HPHP49-B,*\xb0" + std::string(2, '\0') + "abc") << limit;

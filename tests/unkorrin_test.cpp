@@ -116,14 +116,10 @@ const Row rows[] = {
     }(),
     // Writes fail in the middle of the copy; the old output is kept.  The
     // rest of the output's handling is korrin's, and its rows check it.
-    [] {
-        Row row = refused("output_reaches_the_file_size_limit", object("HPHP49-B", std::string(100000, 'x')),
-                          {"in", "out"}, "Header: HPHP49-B\nCharacters: 100000\n" + error("Problem writing file <out>."),
-                          "out: File too large");
-        row.options.console = Console::pipe;
-        row.options.file_size_limit = 16384;
-        return row;
-    }(),
+    refused("output_reaches_the_file_size_limit", object("HPHP49-B", std::string(100000, 'x')), {"in", "out"},
+            "Header: HPHP49-B\nCharacters: 100000\n" + error("Problem writing file <out>."), "out: File too large")
+        .on(Console::pipe)
+        .limited("--fsize=16384"),
 };
 
 class Unkorrin : public Rows {};
