@@ -124,12 +124,19 @@ int run_dropped(const Program& program, Work work, const Arguments& arguments)
     return status;
 }
 
+// Where to read how the program is used, after a failure of its command
+// line.
+int try_help(const Program& program)
+{
+    note("Try '%s --help' for more information.", program.name);
+    return 1;
+}
+
 // A failure of the command line, and where to read how it is used.
 int misused(const Program& program, const char* message, const std::string& word = {}, const std::string& other = {})
 {
     refuse(message, word.c_str(), other.c_str());
-    note("Try '%s --help' for more information.", program.name);
-    return 1;
+    return try_help(program);
 }
 
 }  // namespace
@@ -215,8 +222,7 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
 #else
         note("each file is converted on its own; for several: for f in *.txt; do %s \"$f\"; done", program.name);
 #endif
-        note("Try '%s --help' for more information.", program.name);
-        return 1;
+        return try_help(program);
     }
     if (arguments.replace && arguments.form != file_form::text)
         return misused(program, works_only_with, "--replace", "--text");

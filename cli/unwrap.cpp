@@ -168,8 +168,7 @@ int as_object(Source& in, std::uintmax_t& size, const std::string& name)
     if (reading.bytes.size() > max_string_bytes)
         return fail({}, name, too_large, name.c_str());
     report(sent_line, reading.level);
-    const auto field = length_field_bytes(length_digits(reading.bytes.size()));
-    in.held = std::string(object_head) + std::string(field.begin(), field.end()) + reading.bytes;
+    in.held = object_file(reading.bytes);
     size = in.held.size();
     return 0;
 }

@@ -284,14 +284,9 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
                                       !whole && got < size, in_name);
     }
 
-    const std::string* const object_body = body;
-    const auto object = [&] {
-        const auto field = length_field_bytes(length_digits(characters));
-        return std::string(object_head) + std::string(field.begin(), field.end()) + *object_body;
-    };
     if (sending && !named_output) {
         close_input(in);
-        return send_to_calculator(arguments, name, stored, object());
+        return send_to_calculator(arguments, name, stored, object_file(*body));
     }
 
     fs::path output = named_output ? *named_output : fs::path();
@@ -337,7 +332,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         return fail_after_dots(failure, out_name, writing_failed);
     written.push_back(key);
     print(korrin_done);
-    return sending ? send_to_calculator(arguments, name, stored, object()) : 0;
+    return sending ? send_to_calculator(arguments, name, stored, object_file(*body)) : 0;
 }
 
 }  // namespace korrin

@@ -148,6 +148,15 @@ std::array<unsigned char, 3> length_field_bytes(std::string_view text)
     };
 }
 
+std::string object_file(std::string_view string)
+{
+    const auto field = length_field_bytes(length_digits(string.size()));
+    std::string object;
+    object.reserve(object_head.size() + field.size() + string.size());
+    object.append(object_head).append(field.begin(), field.end()).append(string);
+    return object;
+}
+
 bool is_object_header(std::string_view header)
 {
     if (header.size() != header_size)

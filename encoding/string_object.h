@@ -59,6 +59,10 @@ unsigned char digit_pair_byte(char first, char second);
 // field can hold; the bytes built from it are then all zero.
 std::array<unsigned char, 3> length_field_bytes(std::string_view text);
 
+// The whole object file of `string`, when it is held in memory: object_head,
+// the length field, then the characters.
+std::string object_file(std::string_view string);
+
 // The size in bytes of the binary object header, and of everything before
 // the first character: the header, the prolog and the length field.
 inline constexpr std::size_t header_size = 8;

@@ -335,6 +335,18 @@ std::string receiver_step(kermit_session& session, const kermit_arrival& arrival
     return ack(session, packet.seq);
 }
 
+// A session that starts in `phase`, with our parameters and limits; the
+// control prefix is ours until the other side's Send-Init agrees one.
+kermit_session new_session(kermit_phase phase, const kermit_parameters& ours, const kermit_limits& limits)
+{
+    kermit_session session;
+    session.phase = phase;
+    session.ours = ours;
+    session.limits = limits;
+    session.agreement.qctl = ours.qctl;
+    return session;
+}
+
 }  // namespace
 
 std::string kermit_packet_bytes(const kermit_packet& packet, unsigned check_type)
@@ -518,11 +530,7 @@ kermit_parameters receiver_reply(const kermit_parameters& ours, std::string_view
 kermit_session send_session(std::string_view name, std::string_view object,
                             const kermit_parameters& ours, const kermit_limits& limits)
 {
-    kermit_session session;
-    session.phase = kermit_phase::send_init;
-    session.ours = ours;
-    session.limits = limits;
-    session.agreement.qctl = ours.qctl;
+    kermit_session session = new_session(kermit_phase::send_init, ours, limits);
     session.name = name;
     session.object = object;
     return session;
@@ -531,11 +539,7 @@ kermit_session send_session(std::string_view name, std::string_view object,
 kermit_session command_session(char type, std::string_view data,
                                const kermit_parameters& ours, const kermit_limits& limits)
 {
-    kermit_session session;
-    session.phase = kermit_phase::command;
-    session.ours = ours;
-    session.limits = limits;
-    session.agreement.qctl = ours.qctl;
+    kermit_session session = new_session(kermit_phase::command, ours, limits);
     session.command_type = type;
     session.command_data = std::string(data);
     return session;
@@ -543,12 +547,7 @@ kermit_session command_session(char type, std::string_view data,
 
 kermit_session receive_session(const kermit_parameters& ours, const kermit_limits& limits)
 {
-    kermit_session session;
-    session.phase = kermit_phase::receive_init;
-    session.ours = ours;
-    session.limits = limits;
-    session.agreement.qctl = ours.qctl;
-    return session;
+    return new_session(kermit_phase::receive_init, ours, limits);
 }
 
 std::string kermit_begin(kermit_session& session)
