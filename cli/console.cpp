@@ -99,7 +99,8 @@ void print(const char* text)
 
 void print_dots(std::uintmax_t count)
 {
-    static char dots[1 << 12];
+    // As many as the body's blocks hold, so a block's dots take one write.
+    static char dots[1 << 16];
     if (quiet || count == 0)
         return;
     if (dots[0] != '.')

@@ -121,9 +121,9 @@ int copy_string(Source& in, std::FILE* out, std::uintmax_t characters, file_form
                 std::uintmax_t& written_size, const std::string& in_name, const std::string& out_name)
 {
     std::string string;
-    unsigned char block[1 << 14];
+    static unsigned char block[1 << 16];
     // A character's longest UTF-8 text: three bytes.
-    unsigned char text[sizeof block * 3];
+    static unsigned char text[sizeof block * 3];
     for (std::uintmax_t left = characters; left != 0;) {
         const std::size_t wanted = left < sizeof block ? static_cast<std::size_t>(left) : sizeof block;
         const std::size_t got = read_from(in, block, wanted);
@@ -140,8 +140,8 @@ int copy_string(Source& in, std::FILE* out, std::uintmax_t characters, file_form
             string.append(reinterpret_cast<const char*>(block), got);
             size = 0;
         }
-        if (out && std::fwrite(written, 1, size, out) != size)
-            return fail(stream_error(), out_name, writing_failed, out_name.c_str());
+        if (const std::error_code error = out ? write_block(out, written, size) : std::error_code())
+            return fail(error, out_name, writing_failed, out_name.c_str());
         written_size += size;
         // The file was shorter than its size said when the run began.
         if (got != wanted)
@@ -151,8 +151,8 @@ int copy_string(Source& in, std::FILE* out, std::uintmax_t characters, file_form
     }
     if (out && form == file_form::ascii) {
         const std::string ascii = ascii_form(string);
-        if (std::fwrite(ascii.data(), 1, ascii.size(), out) != ascii.size())
-            return fail(stream_error(), out_name, writing_failed, out_name.c_str());
+        if (const std::error_code error = write_block(out, ascii.data(), ascii.size()))
+            return fail(error, out_name, writing_failed, out_name.c_str());
         written_size = ascii.size();
     }
     return 0;

@@ -30,6 +30,19 @@ namespace {
 // byte-order mark or the header line of the calculator's transfers.
 constexpr std::uintmax_t max_text_bytes = 4 * max_string_bytes + 64;
 
+// The input file's bytes pass through this block on their way to the
+// object; the first block is read before anything is written, to tell
+// what the bytes look like.
+char block[1 << 16];
+
+// Where the body comes from: held whole, or read from `file`, whose first
+// `first` bytes are in `block` already.
+struct Body {
+    std::FILE* file;
+    const std::string* held;
+    std::size_t first;
+};
+
 // The outputs this run has written, so that a batch of dropped files never
 // writes one object over another's (a.txt and a.dat both give a.hp).
 std::vector<fs::path> written;
@@ -143,24 +156,23 @@ int translate(std::string& bytes, const Arguments& arguments, const std::string&
     return 1;
 }
 
-// Copies exactly `size` bytes from `in` to `out` in blocks, a dot for each
+// Copies exactly `size` bytes of `body` to `out` in blocks, a dot for each
 // byte, and checks that the input ends there: the length field already
 // promises `size` bytes, and a file that grew or shrank since its size was
 // taken would make the field lie about the body.
-int copy_body(std::FILE* in, std::FILE* out, std::uintmax_t size, const std::string& in_name,
+int copy_body(const Body& body, std::FILE* out, std::uintmax_t size, const std::string& in_name,
               const std::string& out_name)
 {
-    static char block[1 << 16];
+    std::FILE* in = body.file;
     std::uintmax_t left = size;
-    std::size_t got = 0;
-    do {
-        const std::size_t wanted = left < sizeof block ? static_cast<std::size_t>(left) : sizeof block;
-        got = wanted != 0 ? std::fread(block, 1, wanted, in) : 0;
-        if (std::fwrite(block, 1, got, out) != got)
-            return fail_after_dots(stream_error(), out_name, writing_failed);
+    for (std::size_t got = body.first; got != 0;) {
+        if (const std::error_code error = write_block(out, block, got))
+            return fail_after_dots(error, out_name, writing_failed);
         print_dots(got);
         left -= got;
-    } while (got != 0);
+        const std::size_t wanted = left < sizeof block ? static_cast<std::size_t>(left) : sizeof block;
+        got = wanted != 0 ? std::fread(block, 1, wanted, in) : 0;
+    }
     const bool ends_there = left == 0 && std::fgetc(in) == EOF;
     if (std::ferror(in))
         return fail_after_dots(stream_error(), in_name, reading_failed);
@@ -170,10 +182,9 @@ int copy_body(std::FILE* in, std::FILE* out, std::uintmax_t size, const std::str
 }
 
 // Writes the object of `characters` characters: its head and length, each
-// length byte reported, then the body, from `held` when the input is held
-// whole, or copied from `in`.
-int write_object(std::FILE* in, const std::string* held, std::FILE* out, std::uintmax_t characters,
-                 const std::string& in_name, const std::string& out_name)
+// length byte reported, then the body.
+int write_object(const Body& body, std::FILE* out, std::uintmax_t characters, const std::string& in_name,
+                 const std::string& out_name)
 {
     if (std::fwrite(object_head.data(), 1, object_head.size(), out) != object_head.size())
         return fail_after_dots(stream_error(), out_name, writing_failed);
@@ -184,18 +195,17 @@ int write_object(std::FILE* in, const std::string* held, std::FILE* out, std::ui
         if (std::fputc(byte, out) == EOF)
             return fail_after_dots(stream_error(), out_name, writing_failed);
     }
-    if (!held)
-        return copy_body(in, out, characters, in_name, out_name);
-    if (std::fwrite(held->data(), 1, held->size(), out) != held->size())
-        return fail_after_dots(stream_error(), out_name, writing_failed);
-    print_dots(held->size());
+    if (!body.held)
+        return copy_body(body, out, characters, in_name, out_name);
+    if (const std::error_code error = write_block(out, body.held->data(), body.held->size()))
+        return fail_after_dots(error, out_name, writing_failed);
+    print_dots(body.held->size());
     return 0;
 }
 
 // The object goes to standard output, which carries nothing else in a
 // quiet run, and never to a terminal, where binary bytes mean nothing.
-int write_to_standard_output(std::FILE* in, const std::string* held, std::uintmax_t characters,
-                             const std::string& in_name)
+int write_to_standard_output(const Body& body, std::uintmax_t characters, const std::string& in_name)
 {
     const std::string out_name = "-";
     const bool terminal = stdout_is_terminal();
@@ -209,7 +219,7 @@ int write_to_standard_output(std::FILE* in, const std::string* held, std::uintma
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    if (const int status = write_object(in, held, stdout, characters, in_name, out_name); status != 0)
+    if (const int status = write_object(body, stdout, characters, in_name, out_name); status != 0)
         return status;
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         return fail(stream_error(), out_name, writing_failed, out_name.c_str());
@@ -266,32 +276,28 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         close_input(in);
         return 1;
     }
-    const std::string* body = text ? &string : whole ? &held : nullptr;
-    const std::uintmax_t characters = body ? body->size() : size;
+    Body body = {in, text ? &string : whole ? &held : nullptr, 0};
+    const std::uintmax_t characters = body.held ? body.held->size() : size;
     if (characters > max_string_bytes) {
         close_input(in);
         return fail({}, in_name, too_large, in_name.c_str());
     }
     if (!text) {
         // Standard input is held already; a file's first block tells.
-        char start[1 << 16];
-        std::size_t got = 0;
-        if (!whole) {
-            got = std::fread(start, 1, sizeof start, in);
-            std::rewind(in);
-        }
-        note_what_the_bytes_look_like(whole ? std::string_view(held) : std::string_view(start, got),
-                                      !whole && got < size, in_name);
+        if (!whole)
+            body.first = std::fread(block, 1, static_cast<std::size_t>(std::min<std::uintmax_t>(size, sizeof block)), in);
+        note_what_the_bytes_look_like(whole ? std::string_view(held) : std::string_view(block, body.first),
+                                      !whole && body.first < size, in_name);
     }
 
     if (sending && !named_output) {
         close_input(in);
-        return send_to_calculator(arguments, name, stored, object_file(*body));
+        return send_to_calculator(arguments, name, stored, object_file(*body.held));
     }
 
     fs::path output = named_output ? *named_output : fs::path();
     if (named_output && is_standard_stream(output)) {
-        const int status = write_to_standard_output(in, body, characters, in_name);
+        const int status = write_to_standard_output(body, characters, in_name);
         close_input(in);
         return status;
     }
@@ -320,7 +326,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         close_input(in);
         return refuse_output(why, cause, out_name);
     }
-    const int status = write_object(in, body, out, characters, in_name, out_name);
+    const int status = write_object(body, out, characters, in_name, out_name);
     close_input(in);
     if (status != 0) {
         discard_output(out);
@@ -332,7 +338,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         return fail_after_dots(failure, out_name, writing_failed);
     written.push_back(key);
     print(korrin_done);
-    return sending ? send_to_calculator(arguments, name, stored, object_file(*body)) : 0;
+    return sending ? send_to_calculator(arguments, name, stored, object_file(*body.held)) : 0;
 }
 
 }  // namespace korrin

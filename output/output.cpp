@@ -45,8 +45,9 @@ namespace {
 Output pending;
 
 // The output stream's buffer, set before anything is written, so that no
-// write can fail for want of memory after the output has been cut.
-char output_buffer[1 << 16];
+// write can fail for want of memory after the output has been cut.  It
+// gathers the object's head and a small object; larger blocks go past it.
+char output_buffer[1 << 12];
 
 void out_of_memory()
 {
@@ -263,6 +264,15 @@ std::error_code finish_output(std::FILE* out, std::uintmax_t size)
     }
     settle(static_cast<bool>(error));
     return error;
+}
+
+std::error_code write_block(std::FILE* out, const void* bytes, std::size_t size)
+{
+    if (size < sizeof output_buffer)
+        return std::fwrite(bytes, 1, size, out) == size ? std::error_code() : stream_error();
+    if (std::fflush(out) != 0)
+        return stream_error();
+    return write_all(handle_of(out), static_cast<const char*>(bytes), size);
 }
 
 void discard_output(std::FILE* out)

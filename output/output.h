@@ -28,6 +28,7 @@
 #ifndef KORRIN_OUTPUT_OUTPUT_H
 #define KORRIN_OUTPUT_OUTPUT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -59,6 +60,13 @@ refusal open_output(const std::filesystem::path& output, std::FILE* in, std::FIL
 // (or, written in place, cut to zero length); or no error.  From the moment
 // the object is in place, a signal no longer ends the run.
 std::error_code finish_output(std::FILE* out, std::uintmax_t size);
+
+// Writes a block of the object to `out`: one smaller than the stream's
+// buffer into it, so that a small object reaches the file in one write; a
+// larger one straight to the file after what the buffer holds, since it
+// gains nothing from a copy through the buffer.  Returns why the write
+// failed, or no error.
+std::error_code write_block(std::FILE* out, const void* bytes, std::size_t size);
 
 // Gives up on `out` after a failed run: removes the new file, or cuts a
 // regular file written in place to zero length.

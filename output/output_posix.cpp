@@ -438,11 +438,21 @@ std::error_code put_in_place(Output& pending)
     return placed == 0 ? std::error_code() : std::error_code(error, std::system_category());
 }
 
+std::error_code write_all(handle file, const char* bytes, std::size_t size)
+{
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t wrote = write(fd_of(file), bytes + done, size - done);
+        if (wrote < 0 && errno != EINTR)
+            return last_error();
+        done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+    }
+    return {};
+}
+
 std::error_code copy_into_old(Output& pending)
 {
     const int from = fd_of(pending.fresh);
-    const int to = fd_of(pending.old);
-    if (lseek(from, 0, SEEK_SET) != 0 || lseek(to, 0, SEEK_SET) != 0)
+    if (lseek(from, 0, SEEK_SET) != 0 || lseek(fd_of(pending.old), 0, SEEK_SET) != 0)
         return last_error();
     char block[1 << 16];
     for (;;) {
@@ -453,12 +463,8 @@ std::error_code copy_into_old(Output& pending)
             continue;
         if (got < 0)
             return last_error();
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t wrote = write(to, block + done, static_cast<std::size_t>(got - done));
-            if (wrote < 0 && errno != EINTR)
-                return last_error();
-            done += wrote > 0 ? wrote : 0;
-        }
+        if (const std::error_code error = write_all(pending.old, block, static_cast<std::size_t>(got)))
+            return error;
     }
 }
 

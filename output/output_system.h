@@ -120,6 +120,9 @@ std::error_code sync(handle file);
 // still free: a file or link put there meanwhile is not replaced.
 std::error_code put_in_place(Output& pending);
 
+// Writes all `size` bytes at `file`'s position, whatever a write takes.
+std::error_code write_all(handle file, const char* bytes, std::size_t size);
+
 // Copies the finished new file into the old output, already cut to zero,
 // from its start.
 std::error_code copy_into_old(Output& pending);

@@ -6,6 +6,7 @@
 #include "output_system.h"
 
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -474,26 +475,37 @@ std::error_code put_in_place(Output& pending)
     return system_error(error);
 }
 
+std::error_code write_all(handle file, const char* bytes, std::size_t size)
+{
+    for (std::size_t done = 0; done < size;) {
+        const DWORD some = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+        DWORD wrote = 0;
+        if (!WriteFile(win(file), bytes + done, some, &wrote, nullptr))
+            return last_error();
+        // A write to a disk file that returns writes everything.
+        if (wrote == 0)
+            return system_error(ERROR_WRITE_FAULT);
+        done += wrote;
+    }
+    return {};
+}
+
 std::error_code copy_into_old(Output& pending)
 {
     if (pending.fresh == no_handle)
         return system_error(ERROR_FILE_NOT_FOUND);
     const HANDLE from = win(pending.fresh);
-    const HANDLE to = win(pending.old);
     const LARGE_INTEGER start = {};
-    if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !SetFilePointerEx(to, start, nullptr, FILE_BEGIN))
+    if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) ||
+        !SetFilePointerEx(win(pending.old), start, nullptr, FILE_BEGIN))
         return last_error();
     char block[1 << 16];
     DWORD got = 0;
     while (ReadFile(from, block, sizeof block, &got, nullptr)) {
         if (got == 0)
             return {};
-        DWORD wrote = 0;
-        if (!WriteFile(to, block, got, &wrote, nullptr))
-            return last_error();
-        // A write to a disk file that returns writes everything.
-        if (wrote != got)
-            return system_error(ERROR_WRITE_FAULT);
+        if (const std::error_code error = write_all(pending.old, block, got))
+            return error;
     }
     return last_error();
 }
