@@ -34,10 +34,11 @@ constexpr std::uint16_t crc_polynomial = 0x8408;
 
 // A byte at a time, each step waits on the one before: the largest string
 // takes 1.1 ms, which made unkorrin's run a third slower than cp's.  So
-// table k holds what a byte does when k more bytes follow it, and eight
-// bytes go through in one step of eight look-ups that do not wait on each
-// other (0.2 ms).
-constexpr std::size_t bytes_per_step = 8;
+// table k holds what a byte does when k more bytes follow it, and a step
+// takes sixteen bytes in look-ups of which only two wait on the step
+// before: 0.12 ms, where eight bytes a step took 0.28 ms and thirty-two
+// gained nothing.
+constexpr std::size_t bytes_per_step = 16;
 using crc_table = std::array<std::uint16_t, UCHAR_MAX + 1>;
 
 constexpr std::array<crc_table, bytes_per_step> crc_tables = [] {
@@ -191,12 +192,13 @@ const char* object_kind(std::uint32_t prolog)
 std::uint16_t crc_update(std::uint16_t crc, const unsigned char* bytes, std::size_t size)
 {
     const auto& t = crc_tables;
+    constexpr std::size_t last = bytes_per_step - 1;
     for (; size >= bytes_per_step; size -= bytes_per_step, bytes += bytes_per_step) {
-        // The register's two bytes meet the first two of the eight.
-        const unsigned low = (crc ^ bytes[0]) & UCHAR_MAX;
-        const unsigned high = (crc >> CHAR_BIT ^ bytes[1]) & UCHAR_MAX;
-        crc = static_cast<std::uint16_t>(t[7][low] ^ t[6][high] ^ t[5][bytes[2]] ^ t[4][bytes[3]] ^
-                                         t[3][bytes[4]] ^ t[2][bytes[5]] ^ t[1][bytes[6]] ^ t[0][bytes[7]]);
+        // The register's two bytes meet the first two of the step.
+        unsigned step = t[last][(crc ^ bytes[0]) & UCHAR_MAX] ^ t[last - 1][(crc >> CHAR_BIT ^ bytes[1]) & UCHAR_MAX];
+        for (std::size_t i = 2; i < bytes_per_step; ++i)
+            step ^= t[last - i][bytes[i]];
+        crc = static_cast<std::uint16_t>(step);
     }
     for (; size != 0; --size, ++bytes)
         crc = static_cast<std::uint16_t>(crc >> CHAR_BIT ^ t[0][(crc ^ *bytes) & UCHAR_MAX]);
