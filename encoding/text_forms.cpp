@@ -246,45 +246,58 @@ std::size_t read_utf8_character(std::string_view text, std::size_t at, bool repl
 // The line break, and the one printable character that may start
 // something longer (x in UTF-8 text, the backslash in the ASCII form from
 // level 2 on), take a look of their own; every other ASCII character stands
-// for itself.
-constexpr bool stands_for_itself(unsigned char c, char escape)
+// for itself.  The rule is applied to eight bytes at once, the first in the
+// low byte of `word`: it returns the place of the first byte that does not
+// stand for itself, or 8.  A text is mostly such runs: read a character at
+// a time, the largest text took 3.3 ms, where korrin's whole run on the
+// same file as bytes takes about 1; a run at a time with the rule looked up
+// for each byte, 0.35 ms; eight bytes at a time, 0.18 ms.
+constexpr std::size_t word_bytes = 8;
+
+std::size_t first_not_itself(std::uint64_t word, char escape)
 {
-    return c < first_non_ascii && c != '\n' && c != '\r' && c != static_cast<unsigned char>(escape);
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    constexpr std::uint64_t tops = ones << 7;
+    static_assert(first_non_ascii == 0x80, "a byte from first_non_ascii on has its top bit set");
+    // The top bit of each byte equal to `c`.  A byte just above such a
+    // byte may be marked too, but the lowest mark is always a true one.
+    const auto equal_to = [word](unsigned char c) {
+        const std::uint64_t differs = word ^ ones * c;
+        return (differs - ones) & ~differs & tops;
+    };
+    const std::uint64_t marks = (word & tops) | equal_to('\n') | equal_to('\r') |
+                                equal_to(static_cast<unsigned char>(escape));
+    return marks == 0 ? word_bytes : static_cast<std::size_t>(__builtin_ctzll(marks)) / CHAR_BIT;
 }
 
 // For a form where only the line break needs a look.
 constexpr char no_escape = '\n';
 
-// A run of characters that stand for themselves is copied whole, as found
-// by the rule above worked out once for each byte.  Read a character at a
-// time, the largest text took 3.3 ms, where korrin's whole run on the same
-// file as bytes takes about 2; with the rule called on each byte of a run,
-// 0.6 to 1 ms; looked up, 0.4 to 0.5 ms.
-struct plain_bytes {
-    bool plain[UCHAR_MAX + 1];
-};
-
-constexpr plain_bytes plain_for(char escape)
+// The eight bytes of `text` from `at`, the first in the low byte; past the
+// end, zero bytes, which stand for themselves.
+std::uint64_t word_at(std::string_view text, std::size_t at)
 {
-    plain_bytes table{};
-    for (unsigned c = 0; c <= UCHAR_MAX; ++c)
-        table.plain[c] = stands_for_itself(static_cast<unsigned char>(c), escape);
-    return table;
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data() + at);
+    const std::size_t size = std::min(word_bytes, text.size() - at);
+    std::uint64_t word = 0;
+    if (size == word_bytes)
+        for (std::size_t i = 0; i < word_bytes; ++i)
+            word |= std::uint64_t{bytes[i]} << CHAR_BIT * i;
+    else
+        for (std::size_t i = 0; i < size; ++i)
+            word |= std::uint64_t{bytes[i]} << CHAR_BIT * i;
+    return word;
 }
 
-constexpr plain_bytes plain_utf8 = plain_for('x');
-constexpr plain_bytes plain_escaped = plain_for('\\');
-constexpr plain_bytes plain_unescaped = plain_for(no_escape);
-
 template <typename ReadCharacter>
-void read_characters(std::string_view text, std::size_t at, const plain_bytes& plain, place where, output& out,
+void read_characters(std::string_view text, std::size_t at, char escape, place where, output& out,
                      ReadCharacter read_character)
 {
-    const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
     while (at < text.size()) {
         const std::size_t start = at;
-        while (at < text.size() && plain.plain[bytes[at]])
-            ++at;
+        for (std::size_t step = word_bytes; step == word_bytes && at < text.size(); at += step)
+            step = first_not_itself(word_at(text, at), escape);
+        at = std::min(at, text.size());
         // Until the first character that takes fewer bytes than its text,
         // the bytes are already in place.
         if (out.data + out.size != text.data() + start)
@@ -401,7 +414,7 @@ void read_ascii(std::string_view text, text_reading& reading, output& out)
             reading.level = level;
         // The header is held to the form like the rest: a byte above 127
         // there is a fault too.  What it reads as is dropped.
-        read_characters(text.substr(0, size), 0, plain_unescaped, where, out,
+        read_characters(text.substr(0, size), 0, no_escape, where, out,
                         [&](std::size_t i, place& p) { return read_ascii_character(text, i, 0, p, reading, out); });
         out.size = 0;
         if (end != std::string_view::npos)
@@ -410,7 +423,7 @@ void read_ascii(std::string_view text, text_reading& reading, output& out)
     }
     if (reading.level < 2)
         reading.trigraphs_kept = holds_trigraphs(text.substr(at));
-    read_characters(text, at, reading.level >= 2 ? plain_escaped : plain_unescaped, where, out, [&](std::size_t i, place& p) {
+    read_characters(text, at, reading.level >= 2 ? '\\' : no_escape, where, out, [&](std::size_t i, place& p) {
         return read_ascii_character(text, i, reading.level, p, reading, out);
     });
 }
@@ -429,7 +442,7 @@ text_reading read_whole_text(std::string text, const text_options& options)
         // A byte-order mark only says the text is UTF-8; it is no character.
         const std::size_t start =
             whole.substr(0, byte_order_mark.size()) == byte_order_mark ? byte_order_mark.size() : 0;
-        read_characters(whole, start, plain_utf8, {1, 0}, out, [&](std::size_t i, place& p) {
+        read_characters(whole, start, 'x', {1, 0}, out, [&](std::size_t i, place& p) {
             return read_utf8_character(whole, i, options.replace, p, reading, out);
         });
     }

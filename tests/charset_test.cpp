@@ -63,6 +63,12 @@ TEST(Charset, EachByteMatchesItsRowOfTheTable)
             unicode += text;
         EXPECT_EQ(korrin::text_of(b), unicode);
         EXPECT_EQ(read_whole_text(text_form::utf8, unicode), one);
+        // At each place of an eight-byte word of letters, which a text's
+        // runs are read by.
+        for (std::size_t place = 1; place < 8; ++place) {
+            const std::string letters(place, 'a');
+            EXPECT_EQ(read_whole_text(text_form::utf8, letters + unicode + letters), letters + one + letters);
+        }
         for (const std::string& text : texts(field[2]))
             EXPECT_EQ(read_whole_text(text_form::utf8, text), one);
         EXPECT_EQ(korrin::trigraph_of(b), field[3]);
