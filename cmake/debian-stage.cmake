@@ -11,10 +11,12 @@ file(COPY ${CPACK_KORRIN_DEBIAN_DOCS} DESTINATION "${doc}"
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 execute_process(COMMAND "${CPACK_KORRIN_GZIP}" -9nf "${doc}/README.md" COMMAND_ERROR_IS_FATAL ANY)
 
+# Lintian's overrides, each with its reason; none where none is needed,
+# since an override that is not needed is itself reported.
+set(overrides)
 # Lintian wants each entry of the changelog dated later than the one before
 # it, but CHANGELOG.md dates a release by its day, and two releases can
-# share one. Then the override says so, with the reason; otherwise there is
-# none, since an override that is not needed is itself reported.
+# share one.
 file(STRINGS "${CPACK_KORRIN_SOURCE_DIR}/CHANGELOG.md" releases REGEX "^## ")
 list(TRANSFORM releases REPLACE "^## [^ ]+ \\((.*)\\)$" "\\1")
 list(LENGTH releases count)
@@ -22,13 +24,27 @@ if(count GREATER 1)
   list(GET releases 0 newest)
   list(GET releases 1 previous)
   if(newest STREQUAL previous)
-    set(overrides "${stage}${CPACK_PACKAGING_INSTALL_PREFIX}/share/lintian/overrides")
-    file(WRITE "${overrides}/korrin"
+    string(APPEND overrides
       "# The last two releases were made on one day, ${newest}, and the changelog\n"
       "# dates releases by the day.\n"
       "korrin: latest-changelog-entry-without-new-date\n")
-    file(CHMOD "${overrides}/korrin" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   endif()
+endif()
+# Linked statically, the programs need no library, which lintian takes for
+# a shared library that forgot to name the C library.
+if(CPACK_KORRIN_STATIC)
+  string(APPEND overrides
+    "# The programs are linked statically, the C library in them: a run is\n"
+    "# mostly the start of the process, and loading a shared C library costs\n"
+    "# a run a tenth of its time.\n")
+  foreach(program IN LISTS CPACK_KORRIN_PROGRAMS)
+    string(APPEND overrides "korrin: shared-library-lacks-prerequisites [usr/bin/${program}]\n")
+  endforeach()
+endif()
+if(overrides)
+  set(folder "${stage}${CPACK_PACKAGING_INSTALL_PREFIX}/share/lintian/overrides")
+  file(WRITE "${folder}/korrin" "${overrides}")
+  file(CHMOD "${folder}/korrin" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()
 
 # The install makes its folders with the builder's umask, and Debian wants
