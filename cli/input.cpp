@@ -1,5 +1,6 @@
 #include "input.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #ifdef _WIN32
@@ -91,10 +92,12 @@ void close_input(std::FILE* in)
     static_cast<void>(std::fclose(in));
 }
 
-bool read_whole(std::FILE* in, std::uintmax_t most, std::string& bytes)
+bool read_whole(std::FILE* in, std::uintmax_t size, std::uintmax_t most, std::string& bytes)
 {
+    // A file takes no more room than it needs, and one byte more, to find
+    // that it ends there; standard input's room grows as it comes.
     bytes.clear();
-    bytes.reserve(static_cast<std::size_t>(most) + 1);
+    bytes.reserve(static_cast<std::size_t>(std::min(size, most)) + 1);
     char block[1 << 16];
     std::size_t got;
     while (bytes.size() <= most && (got = std::fread(block, 1, sizeof block, in)) != 0)

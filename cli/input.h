@@ -23,9 +23,11 @@ bool is_standard_stream(const std::filesystem::path& file);
 // input, whose size is known only once it has been read.
 std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size, std::error_code& error);
 
-// Reads the whole of `in` into `bytes`, up to `most` bytes; a stream that
-// holds more is read no further.  Returns false when a read failed.
-bool read_whole(std::FILE* in, std::uintmax_t most, std::string& bytes);
+// Reads the whole of `in`, a file of `size` bytes as it was opened (0 for
+// standard input, whose size is not known), into `bytes`, up to `most`
+// bytes; a stream that holds more is read no further.  Returns false when
+// a read failed.
+bool read_whole(std::FILE* in, std::uintmax_t size, std::uintmax_t most, std::string& bytes);
 
 // The size of the open file `in` now, to tell whether it changed during
 // the run; or -1.

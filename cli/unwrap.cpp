@@ -229,7 +229,7 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
         std::rewind(in.file);
     if ((in.file == stdin && !receiving) || sent) {
         in.whole = true;
-        if (!read_whole(in.file, 4 * max_string_bytes + 64, in.held)) {
+        if (!read_whole(in.file, size, 4 * max_string_bytes + 64, in.held)) {
             close_input(in.file);
             return fail(stream_error(), in_name, reading_failed, in_name.c_str());
         }

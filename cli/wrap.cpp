@@ -269,7 +269,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     const std::uintmax_t most = text ? max_text_bytes : max_string_bytes;
     std::string held;
     std::string string;
-    if (size > most || (whole && !read_whole(in, most, held))) {
+    if (size > most || (whole && !read_whole(in, size, most, held))) {
         const bool unreadable = size <= most;
         close_input(in);
         return unreadable ? fail(stream_error(), in_name, reading_failed, in_name.c_str())
