@@ -181,8 +181,8 @@ else
     unmeasured "peak memory" "valgrind not found"
 fi
 
-# 4. On a terminal standard output is unbuffered, so each dot is a write of
-# its own: this is the run a user watching the dots waits for.
+# 4. On a terminal standard output is unbuffered, so each block's dots are
+# a write of their own: this is the run a user watching the dots waits for.
 if have script && [ $precise = yes ]; then
     # The shell that script starts expands the exported names itself, so
     # names with spaces reach korrin whole.
