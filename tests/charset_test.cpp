@@ -1,4 +1,5 @@
 #include "charset.h"
+#include "programs.h"
 #include "text_forms.h"
 
 #include <gtest/gtest.h>
@@ -244,8 +245,7 @@ TEST(AsciiForm, WritesAsWorkedByHand)
 
 std::string contents(const char* name)
 {
-    std::ifstream file(std::string(KORRIN_TEST_DATA) + "/" + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    return slurp(std::string(KORRIN_TEST_DATA) + "/" + name);
 }
 
 // string.bin holds "[", b, "]" for each byte b, then "[" CR LF "]"; the

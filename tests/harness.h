@@ -12,6 +12,8 @@
 #ifndef KORRIN_TESTS_HARNESS_H
 #define KORRIN_TESTS_HARNESS_H
 
+#include "programs.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
@@ -27,13 +29,12 @@ namespace fs = std::filesystem;
 
 // Whether the programs under test are Windows builds.
 extern bool windows;
-extern std::vector<std::string> korrin_command;
-extern std::vector<std::string> unkorrin_command;
+extern std::vector<std::string>& korrin_command;
+extern std::vector<std::string>& unkorrin_command;
 extern std::string explorer_launcher;  // beside the Windows build: launcher/explorer.exe
 extern const std::string korrin_banner;
 extern const std::string unkorrin_banner;
 
-std::string slurp(const fs::path& file);
 void put(const fs::path& file, const std::string& bytes);
 std::string data(const char* name);
 std::string error(const std::string& text);
@@ -106,8 +107,7 @@ struct Row {
     std::map<std::string, std::string> objects;
     bool banner = true;                // whether the transcript starts with the banner
     bool opening_only = false;         // whether `said` is only how the transcript starts
-    int status = 1;
-    int windows_status = 1;
+    int status = 1;                    // under wine, a signal's ends as Ctrl-C's
     std::string windows_said;          // when a Windows console shows it otherwise
     Options options;                   // the program among them
     // More to prepare, by a shell in the folder, as the tests' user; when it

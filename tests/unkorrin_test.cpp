@@ -33,7 +33,7 @@ Row unwraps(const char* name, std::string file, std::string report, std::string 
 {
     const bool writes = args.size() > 1 && args.back() == "out";
     Row row = refused(name, std::move(file), std::move(args), std::move(report) + "Done.\n\n");
-    row.status = row.windows_status = 0;
+    row.status = 0;
     if (writes)
         row.objects["out"] = std::move(written);
     return row;
