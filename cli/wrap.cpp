@@ -201,9 +201,10 @@ int write_object(const Body& body, std::FILE* out, std::uintmax_t characters, co
     if (!body.held)
         return copy_body(body, out, characters, in_name, out_name);
     // In two writes, the first of them as long as the first block.
-    const std::string& held = *body.held;
-    for (std::size_t at = 0, size = std::min(held.size(), first_block); size != 0; at += size, size = held.size() - at) {
-        if (const std::error_code error = write_block(out, held.data() + at, size))
+    const std::string& bytes = *body.held;
+    std::size_t size = std::min(bytes.size(), first_block);
+    for (std::size_t at = 0; size != 0; at += size, size = bytes.size() - at) {
+        if (const std::error_code error = write_block(out, bytes.data() + at, size))
             return fail_after_dots(error, out_name, writing_failed);
         print_dots(size);
     }
@@ -292,7 +293,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     if (!text) {
         // Standard input is held already; a file's first block tells.
         if (!whole)
-            body.first = std::fread(block, 1, static_cast<std::size_t>(std::min<std::uintmax_t>(size, first_block)), in);
+            body.first = std::fread(block, 1, size < first_block ? static_cast<std::size_t>(size) : first_block, in);
         note_what_the_bytes_look_like(whole ? std::string_view(held) : std::string_view(block, body.first),
                                       !whole && body.first < size, in_name);
     }
