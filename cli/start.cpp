@@ -208,22 +208,23 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
         report_on_standard_error();
     print(program.banner);
     // Received over the line, the object has no file; a name, if any, is
-    // the output's.
-    if (!arguments.receive.empty() && arguments.files.size() <= 1)
-        return work({}, arguments.files.empty() ? nullptr : &arguments.files[0], arguments);
-    if (arguments.files.empty())
-        return misused(program, missing_arguments);
-    // A shell pattern that matched three files must not pick one of them
-    // as the output.
-    if (arguments.files.size() > 2) {
+    // the output's.  A shell pattern that matched three files must not
+    // pick one of them as the output.
+    const bool receiving = !arguments.receive.empty();
+    if (arguments.files.size() > (receiving ? 1 : 2)) {
         refuse(too_many_arguments);
+        if (!receiving)
 #ifdef _WIN32
-        note("each file is converted on its own; for several: for %%f in (*.txt) do %s \"%%f\"", program.name);
+            note("each file is converted on its own; for several: for %%f in (*.txt) do %s \"%%f\"", program.name);
 #else
-        note("each file is converted on its own; for several: for f in *.txt; do %s \"$f\"; done", program.name);
+            note("each file is converted on its own; for several: for f in *.txt; do %s \"$f\"; done", program.name);
 #endif
         return try_help(program);
     }
+    if (receiving)
+        return work({}, arguments.files.empty() ? nullptr : &arguments.files[0], arguments);
+    if (arguments.files.empty())
+        return misused(program, missing_arguments);
     if (arguments.replace && arguments.form != file_form::text)
         return misused(program, works_only_with, "--replace", "--text");
     return work(arguments.files[0], arguments.files.size() == 2 ? &arguments.files[1] : nullptr, arguments);
