@@ -94,14 +94,17 @@ void close_input(std::FILE* in)
 
 bool read_whole(std::FILE* in, std::uintmax_t size, std::uintmax_t most, std::string& bytes)
 {
-    // A file takes no more room than it needs, and one byte more, to find
-    // that it ends there; standard input's room grows as it comes.
-    bytes.clear();
-    bytes.reserve(static_cast<std::size_t>(std::min(size, most)) + 1);
-    char block[1 << 16];
-    std::size_t got;
-    while (bytes.size() <= most && (got = std::fread(block, 1, sizeof block, in)) != 0)
-        bytes.append(block, got);
+    // Read straight into the string.  A file's room is its size and a byte
+    // more, to find that it ends there; standard input's grows as it comes.
+    constexpr std::size_t least = 1 << 16;
+    bytes.resize(std::max(static_cast<std::size_t>(std::min(size, most)) + 1, least));
+    std::size_t held = 0;
+    for (std::size_t got = 1; got != 0 && held <= most; held += got) {
+        if (held == bytes.size())
+            bytes.resize(2 * held);
+        got = std::fread(&bytes[held], 1, bytes.size() - held, in);
+    }
+    bytes.resize(held);
     return !std::ferror(in);
 }
 

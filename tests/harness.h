@@ -107,7 +107,7 @@ struct Row {
     std::map<std::string, std::string> objects;
     bool banner = true;                // whether the transcript starts with the banner
     bool opening_only = false;         // whether `said` is only how the transcript starts
-    int status = 1;                    // under wine, a signal's ends as Ctrl-C's
+    int status = 1;                    // under wine, a signal's status is Ctrl-C's
     std::string windows_said;          // when a Windows console shows it otherwise
     Options options;                   // the program among them
     // More to prepare, by a shell in the folder, as the tests' user; when it

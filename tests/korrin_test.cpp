@@ -148,6 +148,9 @@ const Row conversions[] = {
     // "-" is standard input; an output that is a folder takes the object
     // under the one-name rule.
     converts_abc("standard_input", {"-", "out"}).prepared("printf abc > stdin"),
+    converts("standard_input_longer_than_its_first_room", {"-", "out"}, noise(100000), "30d45\n50\nd4\n30\n",
+             "\x50\xd4\x30")
+        .prepared("cp in stdin"),
     converts_abc("output_is_a_folder", {"in", "folder"}, "folder/in.hp"),
     [] {
         Row row = quietly(refused("standard_output", {"-q", "in", "-"}, "HPHP49-B,*\xb0" + std::string(2, '\0') + "abc"));
@@ -437,6 +440,10 @@ const Row failures[] = {
     // Reading the start of a process's memory fails: nothing is mapped there.
     refused("input_read_fails", {"/proc/self/mem", "new"}, "00005\n50\n0\n0\n", "/proc/self/mem: Input/output error")
         .failing("Problem reading file </proc/self/mem>.")
+        .skip_on_windows("it has no /proc"),
+    // A text is read whole before anything is written.
+    refused("text_read_fails", {"-t", "/proc/self/mem", "new"}, error("Problem reading file </proc/self/mem>."),
+            "/proc/self/mem: Input/output error")
         .skip_on_windows("it has no /proc"),
     // /proc reports a size of 0 for files that hold text, /sys 4096 for
     // files that hold a few bytes.
