@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "directory.h"
+#include "charset.h"
 #include "port.h"
 #include "text_forms.h"
 #include "transfer.h"
@@ -96,11 +97,13 @@ int transfer_failed(const transfer_result& result, const Arguments& arguments, c
     case transfer_end::no_answer:
         return refuse(no_answer, waited_in(arguments), arguments.baud);
     case transfer_end::peer_error:
-        return refuse(calculator_said, result.peer_text.c_str());
+        return refuse(calculator_said, shown_text(utf8_of(result.peer_text)).c_str());
     case transfer_end::too_many_retries:
         return refuse(line_failing, port.c_str());
     case transfer_end::cancelled:
         return refuse(calculator_cancelled);
+    case transfer_end::too_large:
+        return refuse(sent_too_much);
     case transfer_end::refused:
         return refuse(not_taken, result.peer_text.c_str());
     case transfer_end::line_cut:
@@ -170,17 +173,22 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, cons
     restore_signals(old);
     if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
         return status;
-    report(sent_line_text, name.c_str(), object.size(), arguments.xmodem ? "XModem" : "Kermit");
+    if (arguments.xmodem) {
+        report(sent_by_xmodem, object.size());
+        report("%s", not_checked);
+        return 0;
+    }
+    report(sent_line_text, name.c_str(), object.size());
     if (arguments.finish && !result.server_finished)
         warn(not_finished);
-    if (arguments.xmodem || result.check == check_outcome::unanswered || result.check == check_outcome::not_asked) {
+    if (result.check == check_outcome::unanswered || result.check == check_outcome::not_asked) {
         report("%s", not_checked);
         return 0;
     }
     if (result.check == check_outcome::absent)
         return refuse(check_absent, name.c_str());
     if (!held_as_sent(result))
-        return refuse(check_differs, name.c_str(), result.entry_type.c_str(),
+        return refuse(check_differs, name.c_str(), shown_text(utf8_of(result.entry_type)).c_str(),
                       static_cast<unsigned>(result.entry_checksum), static_cast<unsigned>(result.sent_checksum));
     report(checked_line, name.c_str(), static_cast<unsigned>(result.entry_checksum));
     return 0;
@@ -194,7 +202,9 @@ int receive_from_calculator(const Arguments& arguments, std::string& name, std::
         return status;
     receive_options options;
     options.protocol = arguments.xmodem ? line_protocol::xmodem : line_protocol::kermit;
-    options.get = arguments.get;
+    // The variable asked for, in the calculator's characters where it has
+    // them all.
+    options.get = stored_name(arguments.get).empty() ? arguments.get : stored_name(arguments.get);
     options.abort = &stop;
     options.progress = progress_line("Received");
     const stopping old = stop_on_signals();
@@ -202,9 +212,13 @@ int receive_from_calculator(const Arguments& arguments, std::string& name, std::
     restore_signals(old);
     if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
         return status;
-    if (name.empty())
-        name = arguments.get.empty() ? "received" : arguments.get;
-    report(received_line, name.c_str(), object.size());
+    // The name came in the calculator's characters, from a peer that may
+    // send anything: it is shown escaped, and a string asked for by name
+    // is saved under that name, whatever name the server answered with.
+    name = utf8_of(name);
+    report(received_line, shown_text(name.empty() ? "received" : name).c_str(), object.size());
+    if (!arguments.get.empty())
+        name = arguments.get;
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include "names.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <iterator>
@@ -204,6 +206,10 @@ std::string reason(std::error_code cause)
     return cause.message();
 }
 
+std::string shown_text(const std::string& text)
+{
+    return display_name(std::filesystem::u8path(visible_text(text)));
+}
 
 std::string display_name(const std::filesystem::path& file)
 {

@@ -145,6 +145,7 @@ inline constexpr char half_byte[] = "File <%s> holds a string that ends in half 
 inline constexpr char ends_early[] = "File <%s> ends before its string does.";
 inline constexpr char goes_on[] = "File <%s> goes on after its object; the rest was ignored.";
 inline constexpr char empty_name[] = "A file name is empty.";
+inline constexpr char run_failed[] = "The run failed: %s.";
 
 // With the prolog found for %05X, and what kind of object it marks.
 inline constexpr char not_string[] = "File <%s> holds no character string (prolog %05X).";
@@ -159,8 +160,14 @@ inline constexpr char not_as_sent[] = "File <%s>, line %ju, column %ju: not a st
 inline constexpr char not_ascii[] = "File <%s>, line %ju, column %ju: not ASCII text.";
 
 // The serial line.
-inline constexpr char sent_line_text[] = "Sent %s, %zu bytes, by %s.\n";
+inline constexpr char sent_line_text[] = "Sent %s, %zu bytes, by Kermit.\n";
+// XModem carries no name: XRECV was given one on the calculator.
+inline constexpr char sent_by_xmodem[] = "Sent %zu bytes by XModem: the calculator stores the string under the name "
+                                         "XRECV was given.\n";
 inline constexpr char received_line[] = "Received %s, %zu bytes.\n";
+// The name the calculator sent, then the one the string is saved under.
+inline constexpr char saved_as_plain[] = "The name <%s> is no plain file name: the string is saved as <%s>.\n";
+inline constexpr char saved_beside[] = "<%s> is there already: the string is saved as <%s>.\n";
 inline constexpr char checked_line[] = "Checked: the calculator holds %s, a string, # %04Xh, as sent.\n";
 inline constexpr char not_checked[] = "The transfer could not be checked: only the calculator's Kermit server tells "
                                       "what it holds.\n";
@@ -171,6 +178,7 @@ inline constexpr char not_finished[] = "The calculator's server did not end: it 
 inline constexpr char calculator_said[] = "The calculator said: %s";
 inline constexpr char line_failing[] = "The line to <%s> kept failing: check the cable and the speed.";
 inline constexpr char calculator_cancelled[] = "The calculator cancelled the transfer.";
+inline constexpr char sent_too_much[] = "The calculator sent more than a string can hold.";
 inline constexpr char not_taken[] = "The transfer stopped: %s.";
 inline constexpr char line_cut[] = "The line to <%s> was cut.";
 inline constexpr char transfer_stopped[] = "The transfer was stopped; the calculator was told.";
@@ -230,6 +238,11 @@ std::error_code stream_error();
 
 // The system's own words for `cause`, as a user reads them.
 std::string reason(std::error_code cause);
+
+// A text from outside the program (a name or a message the calculator
+// sent, UTF-8) as it is printed: its controls and format characters
+// escaped, in the console's code page on Windows as display_name gives.
+std::string shown_text(const std::string& text);
 
 // `file` as it is printed in a message: its bytes as given on POSIX, and
 // "-" as itself.  On Windows it is converted to the console's code page,

@@ -230,4 +230,10 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     return work(arguments.files[0], arguments.files.size() == 2 ? &arguments.files[1] : nullptr, arguments);
 }
 
+int unexpected_end(const char* what)
+{
+    discard_output(nullptr);
+    return refuse(run_failed, what);
+}
+
 }  // namespace korrin

@@ -59,14 +59,25 @@ bool explorer_start(unsigned long processes, bool output_is_console, std::string
 int start_with(const Program& program, Work work, const std::filesystem::path& started_as,
                const std::vector<std::filesystem::path>& words);
 
+// Ends a run that the library failed with an exception, which nothing of
+// the programs throws: says so, removes the run's unfinished output, and
+// gives status 1.
+int unexpected_end(const char* what);
+
 // The same from the program's entry, of either width.  Memory may run out
 // while the words are copied, so the cleanup is set up before.
 template <typename Char>
 int start(const Program& program, Work work, int argc, Char** argv)
 {
     prepare_start(program.name);
-    return start_with(program, work, argc > 0 ? std::filesystem::path(argv[0]) : std::filesystem::path(),
-                      {argv + (argc > 0 ? 1 : 0), argv + argc});
+    try {
+        return start_with(program, work, argc > 0 ? std::filesystem::path(argv[0]) : std::filesystem::path(),
+                          {argv + (argc > 0 ? 1 : 0), argv + argc});
+    } catch (const std::exception& failure) {
+        return unexpected_end(failure.what());
+    } catch (...) {
+        return unexpected_end("unknown failure");
+    }
 }
 
 }  // namespace korrin

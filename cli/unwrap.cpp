@@ -6,6 +6,7 @@
 #include "console.h"
 #include "output.h"
 #include "input.h"
+#include "names.h"
 #include "string_object.h"
 
 #ifdef _WIN32
@@ -52,6 +53,33 @@ fs::path string_name(const fs::path& object)
         (extension[2] == 'p' || extension[2] == 'P'))
         name.replace_extension();
     return name;
+}
+
+// The string received from the calculator goes into `folder` under a plain
+// file name made from the name it came with, `name`, and never over
+// anything: of NAME, NAME.1, NAME.2 and so on, the first that is free is
+// made, and the transcript says when it is not the name sent.  `output`
+// is the file made.
+refusal open_received(const fs::path folder, const std::string& name, std::FILE* in, std::FILE*& out,
+                      std::error_code& cause, fs::path& output)
+{
+    constexpr unsigned most_suffix = 999;
+    std::string stem = name;
+    if (stem.size() > 3 && (stem.compare(stem.size() - 3, 3, ".hp") == 0 || stem.compare(stem.size() - 3, 3, ".HP") == 0))
+        stem.resize(stem.size() - 3);
+    const std::string plain = plain_file_name(stem);
+    if (plain != stem)
+        report(saved_as_plain, shown_text(name).c_str(), shown_text(plain).c_str());
+    for (unsigned suffix = 0; suffix <= most_suffix; ++suffix) {
+        const std::string tried = suffix == 0 ? plain : plain + "." + std::to_string(suffix);
+        output = folder / fs::u8path(tried);
+        const refusal why = open_output(output, in, out, cause, true);
+        if (why == refusal::none && suffix != 0)
+            report(saved_beside, shown_text(plain).c_str(), shown_text(tried).c_str());
+        if (why != refusal::exists)
+            return why;
+    }
+    return refusal::exists;
 }
 
 // The header as the transcript shows it, a byte outside printable ASCII as
@@ -177,27 +205,26 @@ int as_object(Source& in, std::uintmax_t& size, const std::string& name)
 
 int unwrap(const fs::path& object, const fs::path* named_output, const Arguments& arguments)
 {
-    // Received over the line, the object is held whole, under the name it
-    // came with; with no output named, its string goes into the current
-    // folder under that name.
+    // Received over the line, the object is held whole, with the name it
+    // came under; with no output named, or a folder, its string goes into
+    // the current folder or that one under a name of its own.
     std::string received_name;
     std::string received;
     const bool receiving = !arguments.receive.empty();
     if (receiving && receive_from_calculator(arguments, received_name, received) != 0)
         return 1;
-    const fs::path received_output = receiving ? string_name(fs::u8path(received_name)) : fs::path();
-    if (receiving && !named_output)
-        named_output = &received_output;
-    const std::string in_name = receiving ? received_name : display_name(object);
+    const std::string in_name = receiving ? shown_text(received_name) : display_name(object);
     if ((!receiving && object.empty()) || (named_output && named_output->empty()))
         return refuse(empty_name);
     const file_form form = arguments.form;
-    fs::path output = named_output ? *named_output : fs::path();
+    fs::path output = named_output ? *named_output : fs::path(".");
     const bool to_standard_output = named_output && is_standard_stream(output);
     std::error_code unused;
-    if (named_output && !to_standard_output && fs::is_directory(output, unused))
-        output /= receiving ? received_output : string_name(object);
-    const std::string out_name = display_name(output);
+    const bool into_folder = named_output && !to_standard_output && fs::is_directory(output, unused);
+    const bool own_name = receiving && (!named_output || into_folder);
+    if (into_folder && !receiving)
+        output /= string_name(object);
+    std::string out_name = display_name(output);
     // The string is the product on standard output; the report goes aside.
     if (to_standard_output) {
         report_on_standard_error();
@@ -229,7 +256,7 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
         std::rewind(in.file);
     if ((in.file == stdin && !receiving) || sent) {
         in.whole = true;
-        if (!read_whole(in.file, size, 4 * max_string_bytes + 64, in.held)) {
+        if (!read_whole(in.file, size, max_text_bytes, in.held)) {
             close_input(in.file);
             return fail(stream_error(), in_name, reading_failed, in_name.c_str());
         }
@@ -248,7 +275,12 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
     std::error_code cause;
     if (status == 0 && to_standard_output)
         out = stdout;
-    else if (status == 0 && named_output)
+    else if (status == 0 && own_name) {
+        const refusal why = open_received(output, received_name, in.file, out, cause, output);
+        out_name = display_name(output);
+        if (why != refusal::none)
+            status = refuse_output(why, cause, out_name);
+    } else if (status == 0 && named_output)
         if (const refusal why = open_output(output, in.file, out, cause); why != refusal::none)
             status = refuse_output(why, cause, out_name);
     if (status != 0) {

@@ -4,6 +4,7 @@
 #include "cable.h"
 #include "console.h"
 #include "input.h"
+#include "names.h"
 #include "output.h"
 #include "string_object.h"
 
@@ -24,11 +25,6 @@ namespace korrin {
 namespace fs = std::filesystem;
 
 namespace {
-
-// The longest text that can still fit a string: four bytes a character,
-// the longest UTF-8 sequence and the longest \nnn, and room for a
-// byte-order mark or the header line of the calculator's transfers.
-constexpr std::uintmax_t max_text_bytes = 4 * max_string_bytes + 64;
 
 // The input file's bytes pass through this block on their way to the
 // object; the first block is read before anything is written, to tell
@@ -114,6 +110,10 @@ std::string shown(const text_fault& fault)
         return bytes;
     }
     std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(fault.code_point));
+    // A control or format character would steer the terminal, or hide
+    // itself: its code point alone.
+    if (is_invisible(fault.code_point))
+        return code;
     return std::string(code) + " " + std::string(reinterpret_cast<const char*>(fault.bytes.data()), fault.size);
 }
 

@@ -272,4 +272,12 @@ int byte_of(std::uint32_t code_point)
     return found != readings.end() && found->code_point == code_point ? found->byte : -1;
 }
 
+std::string utf8_of(std::string_view bytes)
+{
+    std::string text;
+    for (char byte : bytes)
+        text += text_of(static_cast<unsigned char>(byte));
+    return text;
+}
+
 }  // namespace korrin

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace korrin {
@@ -31,6 +32,10 @@ namespace korrin {
 // The UTF-8 text of a calculator byte: one to three bytes.  Bytes 0-126
 // are their own text.
 std::string_view text_of(unsigned char byte);
+
+// The UTF-8 text of the calculator's characters `bytes`: a name or a
+// message it sent.
+std::string utf8_of(std::string_view bytes);
 
 // The trigraph of a byte from 128 to 255 as the calculator writes it at
 // level 3, a backslash and two characters or three decimal digits; empty

@@ -40,6 +40,11 @@ inline constexpr std::string_view object_head = "HPHP49-B,*";
 // the largest value of the twenty-bit length field.
 inline constexpr std::uintmax_t max_string_bytes = 524285;
 
+// The longest text that can still stand for a string: four bytes a
+// character, the longest UTF-8 sequence and the longest \nnn, and room for
+// a byte-order mark or the header line of the calculator's transfers.
+inline constexpr std::uintmax_t max_text_bytes = 4 * max_string_bytes + 64;
+
 // The length text for a string of `size` bytes: L = 2 * size + 5 in
 // lowercase hexadecimal, zero-padded on the left to five characters.  For
 // sizes up to max_string_bytes it has exactly five characters; past that L
@@ -67,6 +72,9 @@ std::string object_file(std::string_view string);
 // the first character: the header, the prolog and the length field.
 inline constexpr std::size_t header_size = 8;
 inline constexpr std::size_t string_head_size = 13;
+// The largest object file of a string, and so of any object: the length
+// field of every kind is as wide.
+inline constexpr std::size_t largest_object_file = string_head_size + max_string_bytes;
 
 // Whether `header` is a binary object header: exactly header_size bytes,
 // "HPHP49-" or "HPHP48-" and any eighth byte.  Anything else, shorter text

@@ -130,7 +130,6 @@ std::string encoded_text(const kermit_session& session, std::string_view text)
 
 std::string end_session(kermit_session& session, kermit_end end, std::string_view text, bool tell_peer)
 {
-    session.before_failure = session.phase;
     session.phase = kermit_phase::failed;
     session.end = end;
     session.error_text = std::string(text);
@@ -184,6 +183,10 @@ std::string send_next(kermit_session& session, const kermit_packet& ack)
         session.phase = kermit_phase::file_data;
         break;
     case kermit_phase::file_data:
+        // X (this file) or Z (the whole batch) in the acknowledgement: the
+        // receiver gives the file up, and nothing it holds is whole.
+        if (!ack.data.empty() && (ack.data[0] == 'X' || ack.data[0] == 'Z'))
+            return end_session(session, kermit_end::cancelled, "Cancelled", true);
         session.acknowledged = session.in_flight_end;
         break;
     case kermit_phase::end_of_file:
@@ -215,8 +218,12 @@ std::string ack(kermit_session& session, unsigned seq)
     return packet_bytes(session, 'Y', seq, {}, session.agreement.check_type);
 }
 
+// A NAK for a packet that brings no progress counts against the retries,
+// so that a sender repeating what is not taken cannot go on for ever.
 std::string nak(kermit_session& session)
 {
+    if (++session.retries > session.limits.retry_limit)
+        return end_session(session, kermit_end::too_many_retries, "Too many retries", true);
     return packet_bytes(session, 'N', session.seq, {}, session.agreement.check_type);
 }
 
@@ -271,8 +278,6 @@ std::string receiver_timeout(kermit_session& session)
             return end_session(session, kermit_end::no_answer, "No Send-Init", false);
         return packet_bytes(session, 'N', session.seq, {}, 1);
     }
-    if (++session.retries > session.limits.retry_limit)
-        return end_session(session, kermit_end::too_many_retries, "Too many retries", true);
     return nak(session);
 }
 
@@ -313,6 +318,8 @@ std::string receiver_step(kermit_session& session, const kermit_arrival& arrival
         if (session.phase != kermit_phase::receive_data)
             return nak(session);
         session.received += kermit_decode(packet.data, session.agreement);
+        if (session.received.size() > kermit_most_bytes(session.received))
+            return end_session(session, kermit_end::too_large, "Too much data", true);
         break;
     case 'Z':
         if (session.phase != kermit_phase::receive_data)
@@ -348,6 +355,11 @@ kermit_session new_session(kermit_phase phase, const kermit_parameters& ours, co
 }
 
 }  // namespace
+
+std::size_t kermit_most_bytes(std::string_view start)
+{
+    return start.substr(0, 5) == "%%HP:" ? static_cast<std::size_t>(max_text_bytes) : largest_object_file;
+}
 
 std::string kermit_packet_bytes(const kermit_packet& packet, unsigned check_type)
 {

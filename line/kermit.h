@@ -142,6 +142,8 @@ enum class kermit_end {
     too_many_retries,  // the other side answered, then the retries ran out
     aborted,           // kermit_abort was called; an E packet went out
     refused,           // the other side did something we do not take; an E packet went out
+    cancelled,         // the receiver asked to stop, with X or Z in an acknowledgement
+    too_large,         // the other side sent more than any object holds; an E packet went out
 };
 
 // Limits a session keeps to.
@@ -151,9 +153,13 @@ struct kermit_limits {
     unsigned start_tries = 24;       // a receiver's NAKs while waiting for the first S
 };
 
+// The most a receiver takes before it stops the sender: the largest
+// object file, or, for text the calculator's SEND wrote (which opens with
+// "%%HP:"), the longest text that can stand for a string.
+std::size_t kermit_most_bytes(std::string_view start);
+
 struct kermit_session {
     kermit_phase phase = kermit_phase::done;
-    kermit_phase before_failure = kermit_phase::done;
     kermit_end end = kermit_end::none;
     kermit_parameters ours;
     kermit_limits limits;

@@ -59,6 +59,8 @@ transfer_end kermit_outcome(kermit_end end)
     case kermit_end::no_answer: return transfer_end::no_answer;
     case kermit_end::too_many_retries: return transfer_end::too_many_retries;
     case kermit_end::refused: return transfer_end::refused;
+    case kermit_end::cancelled: return transfer_end::cancelled;
+    case kermit_end::too_large: return transfer_end::too_large;
     default: return transfer_end::interrupted;
     }
 }
@@ -70,6 +72,7 @@ transfer_end xmodem_outcome(xmodem_end end)
     case xmodem_end::no_answer: return transfer_end::no_answer;
     case xmodem_end::too_many_retries: return transfer_end::too_many_retries;
     case xmodem_end::cancelled: return transfer_end::cancelled;
+    case xmodem_end::too_large: return transfer_end::too_large;
     default: return transfer_end::interrupted;
     }
 }

@@ -63,7 +63,8 @@ enum class transfer_end {
                        // RECV or XRECV, or not at this speed, or not on this port
     too_many_retries,  // the calculator answered, then packets kept failing or stopped
     peer_error,        // the calculator sent an E packet; peer_text holds its text as it came
-    cancelled,         // the XModem peer sent CAN CAN
+    cancelled,         // the XModem peer sent CAN CAN, or the Kermit receiver gave the file up
+    too_large,         // the other side sent more than any object holds; it was stopped
     refused,           // the calculator did something korrin does not take (a second
                        // file, a name that does not fit a packet); peer_text says what
     line_cut,          // reading or writing the port failed; error holds the port's code

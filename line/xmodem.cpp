@@ -60,6 +60,25 @@ std::string resend(xmodem_session& session)
     return session.last_sent;
 }
 
+// A byte that brings no progress counts as a wait that ran out, without
+// an answer of its own.
+std::string no_progress(xmodem_session& session)
+{
+    if (++session.retries > session.limits.retry_limit)
+        return fail(session, session.answered ? xmodem_end::too_many_retries : xmodem_end::no_answer, true);
+    return {};
+}
+
+// Blocks of 1024 bytes while a whole one remains, for the calculator's
+// 'D'; then blocks of 128, so that fewer than 128 bytes of padding follow
+// the object.
+std::size_t block_size(const xmodem_session& session)
+{
+    std::size_t left = session.object.size() - session.acknowledged;
+    bool long_blocks = session.variant == xmodem_variant::kermit_crc && left >= xmodem_long_block;
+    return long_blocks ? xmodem_long_block : xmodem_short_block;
+}
+
 std::string next_block(xmodem_session& session)
 {
     session.retries = 0;
@@ -68,7 +87,7 @@ std::string next_block(xmodem_session& session)
         session.last_sent = std::string(1, static_cast<char>(xmodem_eot));
         return session.last_sent;
     }
-    std::size_t size = session.variant == xmodem_variant::kermit_crc ? xmodem_long_block : xmodem_short_block;
+    std::size_t size = block_size(session);
     std::string data(session.object.substr(session.acknowledged, size));
     session.in_flight_end = session.acknowledged + data.size();
     data.resize(size, static_cast<char>(xmodem_pad));
@@ -123,6 +142,8 @@ std::string take_block(xmodem_session& session)
     session.answered = true;
     unsigned expected = session.block_number & byte_mask;
     if (number == expected) {
+        if (session.received.size() + data.size() > session.limits.most_bytes)
+            return fail(session, xmodem_end::too_large, true);
         session.received += data;
         session.block_number = (session.block_number + 1) % block_number_modulus;
     } else if (number != ((expected + block_number_modulus - 1) & byte_mask)) {
@@ -201,7 +222,7 @@ std::string xmodem_send_step(xmodem_session& session, const xmodem_arrival& arri
         else if (byte == xmodem_nak)
             session.variant = xmodem_variant::checksum;
         else
-            return {};
+            return no_progress(session);
         session.answered = true;
         return next_block(session);
     case xmodem_phase::block:
@@ -217,7 +238,7 @@ std::string xmodem_send_step(xmodem_session& session, const xmodem_arrival& arri
         // while the next block is on its way and pass for its ACK.
         if (byte == xmodem_nak)
             return resend(session);
-        return {};
+        return no_progress(session);
     case xmodem_phase::end_of_transfer:
         if (byte == xmodem_ack) {
             session.phase = xmodem_phase::done;
@@ -227,7 +248,7 @@ std::string xmodem_send_step(xmodem_session& session, const xmodem_arrival& arri
         // Some receivers answer the first EOT with NAK to make sure of it.
         if (byte == xmodem_nak)
             return resend(session);
-        return {};
+        return no_progress(session);
     default:
         return {};
     }
@@ -250,8 +271,13 @@ std::string xmodem_receive_step(xmodem_session& session, const xmodem_arrival& a
             session.end = xmodem_end::done;
             return std::string(1, static_cast<char>(xmodem_ack));
         }
-        if (byte != xmodem_soh && byte != xmodem_stx)
-            return {};
+        if (byte != xmodem_soh && byte != xmodem_stx) {
+            // Before the first block a stray byte counts as an ask that
+            // went unanswered, after it as a block that did not come.
+            if (session.phase == xmodem_phase::start && ++session.asks > session.limits.start_tries)
+                return fail(session, xmodem_end::no_answer, true);
+            return session.phase == xmodem_phase::start ? std::string{} : no_progress(session);
+        }
     }
     session.pending += static_cast<char>(byte);
     std::size_t whole = 1 + block_head + block_size_for(static_cast<unsigned char>(session.pending[0]))

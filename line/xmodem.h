@@ -10,8 +10,10 @@
 //   NAK  blocks of 128 bytes followed by the sum of their bytes modulo 256.
 // A block is its opening byte, its number modulo 256 (the first is 1), the
 // number's complement, the data and the check.  The last block is padded
-// with 1A; the calculator keeps the padding but the object carries its own
-// length, so the object read back is whole.  The receiver answers each block
+// with 1A.  The HP49G's XRECV keeps the object only when fewer than 128
+// bytes of padding follow it, and stores the whole padded file as a string
+// otherwise; so after the last whole block of 1024 bytes the rest goes in
+// blocks of 128, which the 49g+/50g's ROM takes as well.  The receiver answers each block
 // with ACK or NAK; EOT ends the transfer; two CANs in a row end it at once.
 //
 // Nothing here reads a port, a clock or a signal: each step takes one byte
@@ -24,6 +26,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "string_object.h"
 
 namespace korrin {
 
@@ -53,15 +57,22 @@ enum class xmodem_end {
     too_many_retries,  // the other side started, then the retries ran out
     cancelled,         // the other side sent CAN CAN
     aborted,           // the abort was asked for; CANs went out
+    too_large,         // the other side sent more than any object holds; CANs went out
 };
 
 struct xmodem_limits {
-    unsigned retry_limit = 10;   // resends of one block, or NAKs for one block
+    // Resends of one block, NAKs for one block, or bytes that bring no
+    // progress (a peer repeating its start, or noise): silence and chatter
+    // count alike, so that no peer keeps a transfer going for ever.
+    unsigned retry_limit = 10;
     unsigned start_wait = 60;    // seconds for the receiver's first byte
     unsigned block_wait = 10;    // seconds for an answer to a block, or for the rest of one
     unsigned ask_wait = 3;       // seconds a receiver waits between its asks
     unsigned start_tries = 20;   // a receiver's asks before it gives up
     unsigned crc_asks = 3;       // a receiver's asks with 'C' before it asks with NAK
+    // The most a receiver takes: the largest object file and its last
+    // block's padding.
+    std::size_t most_bytes = largest_object_file + xmodem_long_block;
 };
 
 enum class xmodem_phase { start, block, end_of_transfer, done, failed };

@@ -153,13 +153,19 @@ void guard_output(const char* program)
     std::set_new_handler(out_of_memory);
 }
 
-refusal open_output(const fs::path& output, std::FILE* in, std::FILE*& out, std::error_code& cause)
+refusal open_output(const fs::path& output, std::FILE* in, std::FILE*& out, std::error_code& cause, bool only_new)
 {
     out = nullptr;
     cause = {};
     handle old_file = no_handle;
-    if (const std::error_code error = open_existing(output, old_file))
+    if (only_new) {
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(output, error);
+        if (status.type() != fs::file_type::not_found)
+            return error ? refuse(refusal::unopenable, cause, error) : refuse(refusal::exists, cause);
+    } else if (const std::error_code error = open_existing(output, old_file)) {
         return refuse(refusal::unopenable, cause, error);
+    }
     pending.old = old_file;
     const bool exists = old_file != no_handle;
 

@@ -42,6 +42,7 @@ enum class refusal {
     unopenable,  // it cannot be opened or made; the system says why
     is_input,    // it is the input, under whatever name
     is_console,  // it is where the transcript goes
+    exists,      // asked for a new file only, something stands under the name
 };
 
 // Sets up the cleanup of the output when a signal ends the run or memory
@@ -51,8 +52,12 @@ void guard_output(const char* program);
 
 // Checks `output` against the input `in` and standard output, and opens it
 // for writing in `out`.  Returns why not, with the system's `cause` where
-// there is one, and no file created or changed; or refusal::none.
-refusal open_output(const std::filesystem::path& output, std::FILE* in, std::FILE*& out, std::error_code& cause);
+// there is one, and no file created or changed; or refusal::none.  With
+// `only_new`, whatever stands under the name (a file, a link, a folder, a
+// device) is refused unopened, and the object takes the name at the end
+// only while it is still free.
+refusal open_output(const std::filesystem::path& output, std::FILE* in, std::FILE*& out, std::error_code& cause,
+                    bool only_new = false);
 
 // Flushes and closes `out`, checks that the file holds exactly `size`
 // bytes, and puts the object in the output's place.  Returns why a write,

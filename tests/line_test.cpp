@@ -6,6 +6,7 @@
 #include "console.h"
 #include "directory.h"
 #include "kermit.h"
+#include "names.h"
 #include "port.h"
 #include "programs.h"
 #include "string_object.h"
@@ -160,6 +161,12 @@ const SessionRow session_rows[] = {
     {"receive from the calculator's SEND, with a repeat, a gap and damage", receiver, "",
      {{"timeout", "N0"}, {"S0 ~- @-#Y3", "Y0 ~* @-#N3 "}, {"F1 ABC.HP", "Y1"}, {"D2 AB#J", "Y2"}, {"D2 AB#J", "Y2"},
       {"D4 CD", "N3"}, {"damaged", "N3"}, {"D3 CD", "Y3"}, {"Z4", "Y4"}, {"B5", "Y5"}}, kermit_end::done, "", "AB\nCD"},
+    {"a receiver that gives the file up cancels the send", sender, "S0 ~* @-#Y3~",
+     {{"Y0 ~- @-# 3", "F1 NAME"}, {"Y1 NAME", "D2 ABC#A"}, {"Y2 X", "E2 Cancelled"}}, kermit_end::cancelled,
+     "Cancelled", ""},
+    {"data before the file header and unknown packets, repeated, run out the retries", receiver, "",
+     {{"S0 ~- @-#Y3", "Y0 ~* @-#N3 "}, {"D1 AB", "N1"}, {"Q1", "N1"}, {"D1 AB", "N1"}, {"Q1", "E1 Too many retries"}},
+     kermit_end::too_many_retries, "Too many retries", ""},
     {"a second file is refused, not lost", receiver, "",
      {{"S0 ~- @-#Y3", "Y0 ~* @-#N3 "}, {"F1 A", "Y1"}, {"Z2", "Y2"}, {"F3 B", "E3 One file at a time"}},
      kermit_end::refused, "One file at a time", ""},
@@ -209,25 +216,89 @@ TEST(Xmodem, UnansweredSenderAndReceiverFaults)
     EXPECT_EQ(session.received, data);
 }
 
-// The calculator's XRECV asks with 'D', as no packaged receiver does:
-// blocks of 1024 bytes opened by STX, CRC-16/KERMIT of the data after them,
-// high byte first, the last padded with 1A.  It repeats its 'D' until a
-// block comes, and a repeat is no NAK of the block on its way.
-TEST(Xmodem, SendsToTheCalculatorsXrecv)
+// The calculator's XRECV asks with 'D', as no packaged receiver does, and
+// repeats it until a block comes: blocks of 1024 bytes opened by STX or of
+// 128 opened by SOH, CRC-16/KERMIT of the data after them, high byte first,
+// the last padded with 1A.  The HP49G's ROM keeps the object only when
+// fewer than 128 bytes of padding follow it; with more it stores the whole
+// padded file as a string.  Sizes around the block boundaries, ABC's
+// object first.
+TEST(Xmodem, XrecvStoresEveryObjectExactly)
 {
-    const std::string object(1500, 'o');
-    xmodem_session session = xmodem_send_session(object, xmodem_limits{});
-    const auto block = [](unsigned char number, std::string data) {
-        data.resize(xmodem_long_block, xmodem_pad);
-        const unsigned crc = crc_update(0, reinterpret_cast<const unsigned char*>(data.data()), data.size());
-        return bytes_of({xmodem_stx, number, 255 - number}) + data + bytes_of({int(crc >> 8), int(crc & 0xFF)});
-    };
-    const std::pair<unsigned char, std::string> exchanges[] = {
-        {'D', block(1, object.substr(0, 1024))}, {'D', ""}, {xmodem_ack, block(2, object.substr(1024))},
-        {xmodem_ack, bytes_of({xmodem_eot})}, {xmodem_ack, ""}};
-    for (const auto& [arrives, goes] : exchanges)
-        EXPECT_EQ(xmodem_send_step(session, {false, arrives}), goes) << int(arrives);
-    EXPECT_EQ(session.end, xmodem_end::done);
+    for (std::size_t size : {16u, 1024u, 1025u, 1920u, 1921u, 2047u, 20013u}) {
+        std::string object(size, 'o'), padded;
+        xmodem_session session = xmodem_send_session(object, xmodem_limits{});
+        std::string block = xmodem_send_step(session, {false, 'D'});
+        EXPECT_EQ(xmodem_send_step(session, {false, 'D'}), "") << "a repeated D resent the block";
+        for (unsigned number = 1; !block.empty() && block[0] != xmodem_eot; ++number) {
+            const std::size_t data_size = block[0] == xmodem_stx ? xmodem_long_block : xmodem_short_block;
+            ASSERT_EQ(block.size(), 3 + data_size + 2);
+            const auto data = reinterpret_cast<const unsigned char*>(block.data()) + 3;
+            const unsigned crc = crc_update(0, data, data_size);
+            EXPECT_EQ(block.substr(1, 2) + block.substr(3 + data_size), bytes_of({int(number & 0xFF), int(~number & 0xFF),
+                                                                                   int(crc >> 8), int(crc & 0xFF)}));
+            padded += block.substr(3, data_size);
+            block = xmodem_send_step(session, {false, xmodem_ack});
+        }
+        EXPECT_EQ(block, bytes_of({xmodem_eot}));
+        EXPECT_EQ(xmodem_send_step(session, {false, xmodem_ack}), "");
+        EXPECT_EQ(session.end, xmodem_end::done);
+        const std::string stored = padded.size() - size < xmodem_short_block ? padded.substr(0, size) : padded;
+        EXPECT_TRUE(stored == object) << size << " bytes stored as " << stored.size();
+    }
+}
+
+// A peer that talks without progress ends the transfer within the retries,
+// as silence does: a stray byte before the start, the calculator's 'D'
+// after a block, NAKs to a receiver before and after its first block.
+TEST(Xmodem, ChatterWithoutProgressEnds)
+{
+    const std::string block = bytes_of({xmodem_soh, 1, 0xFE}) + std::string(128, 'x') + bytes_of({(128 * 'x') & 0xFF});
+    const std::tuple<bool, std::string, unsigned char, xmodem_end> rows[] = {
+        {true, "", 'x', xmodem_end::no_answer}, {true, "D", 'D', xmodem_end::too_many_retries},
+        {false, "", xmodem_nak, xmodem_end::no_answer}, {false, block, xmodem_nak, xmodem_end::too_many_retries}};
+    for (const auto& [sends, before, chatter, end] : rows) {
+        // The receiver asks with NAK at once, for the block's plain sum.
+        xmodem_session session = sends ? xmodem_send_session("x", xmodem_limits{})
+                                       : xmodem_receive_session(xmodem_limits{10, 60, 10, 3, 20, 0});
+        const auto step = sends ? xmodem_send_step : xmodem_receive_step;
+        xmodem_begin(session);
+        for (char c : before)
+            step(session, {false, static_cast<unsigned char>(c)});
+        for (int i = 0; i < 100 && !xmodem_finished(session); ++i)
+            step(session, {false, chatter});
+        EXPECT_EQ(session.end, end) << sends << " " << int(chatter);
+    }
+}
+
+// A sender that never stops is stopped past the largest object: CANs for
+// XModem, an E packet for Kermit, the text the calculator's SEND writes
+// allowed its greater length.
+TEST(Receivers, StopPastTheLargestObject)
+{
+    xmodem_session xmodem = xmodem_receive_session(xmodem_limits{});
+    const std::string data(1024, 'x');
+    const unsigned crc = crc16_xmodem(0, reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    std::string out;
+    for (unsigned n = 1; n < 1000 && !xmodem_finished(xmodem); ++n)
+        for (char c : bytes_of({xmodem_stx, int(n & 0xFF), int(~n & 0xFF)}) + data + bytes_of({int(crc >> 8), int(crc & 0xFF)}))
+            out = xmodem_receive_step(xmodem, {false, static_cast<unsigned char>(c)});
+    EXPECT_EQ(xmodem.end, xmodem_end::too_large);
+    EXPECT_EQ(out.substr(0, 2), bytes_of({xmodem_can, xmodem_can}));
+    EXPECT_LE(xmodem.received.size(), largest_object_file + std::size_t{xmodem_long_block});
+
+    for (const std::string start : {"", "%%HP: T(3)A(R)F(.);\r\n"}) {
+        kermit_session kermit = receiver();
+        kermit_step(kermit, arrival("S0 ~- @-# 3"));
+        kermit_step(kermit, arrival("F1 BIG"));
+        kermit_step(kermit, arrival("D2 " + start));
+        unsigned seq = 3;
+        for (; seq < 100000 && !kermit_finished(kermit); ++seq)
+            out = kermit_step(kermit, arrival("D" + std::to_string(seq % 64) + " " + std::string(90, 'x')));
+        EXPECT_EQ(said(out, 3).substr(0, 1), "E");
+        EXPECT_EQ(kermit.end, kermit_end::too_large);
+        EXPECT_LE(kermit.received.size() - kermit_most_bytes(start), 90u) << start;
+    }
 }
 
 // ------------------------------------------------------------- directory
@@ -262,6 +333,38 @@ TEST(CalculatorName, Checks)
         EXPECT_EQ(check_calculator_name(name).problem, problem) << name;
     for (const char* name : {"a#", "[a", "a]", "{", "}", "a\xab", "\xbb", "\"", "'", "a:b", ",", ";", "(", ")", "a/b"})
         EXPECT_EQ(check_calculator_name(name).problem, name_problem::reserved_character) << name;
+}
+
+// A name or a text from the far end becomes a plain file name and a
+// printable text: nothing of a path, hidden, an option, a device or a
+// control survives, and a plain name stays as it is.
+TEST(ReceivedNames, PlainAndVisible)
+{
+    const std::tuple<std::string, const char*, const char*> rows[] = {
+        {"NOTES", "NOTES", "NOTES"},
+        {"A\xe2\x86\x92" "B", "A\xe2\x86\x92" "B", "A\xe2\x86\x92" "B"},
+        {".bashrc", "bashrc", ".bashrc"},
+        {"-", "received", "-"},
+        {"..", "received", ".."},
+        {"../../etc/passwd", "_.._etc_passwd", "../../etc/passwd"},
+        {"a\\b", "a_b", "a\\b"},
+        {"\x1b[31mX\x07", "_[31mX_", "\\x1B[31mX\\x07"},
+        {"R\xe2\x80\xae" "exe.txt", "R_exe.txt", "RU+202Eexe.txt"},
+        {"\xef\xbb\xbf" "A\xc2\x9b" "B", "_A_B", "U+FEFFAU+009BB"},
+        {"x\r\nReceived y", "x__Received y", "x\\x0D\\x0AReceived y"},
+        {std::string("a\0b", 3), "a_b", "a\\x00b"},
+        {"\xff", "_", "\\xFF"},
+        {"nul", "_nul", "nul"},
+        {"COM1.txt", "_COM1.txt", "COM1.txt"},
+        {"aux .hp", "_aux .hp", "aux .hp"},
+        {"name. ", "name", "name. "},
+        {"a:b*c?", "a_b_c_", "a:b*c?"},
+        {std::string(300, 'x'), "", ""},
+    };
+    for (const auto& [name, plain, visible] : rows) {
+        EXPECT_EQ(plain_file_name(name), *plain != '\0' ? std::string(plain) : std::string(240, 'x')) << name;
+        EXPECT_EQ(visible_text(name), *visible != '\0' ? std::string(visible) : name) << name;
+    }
 }
 
 // ===================================================== over the line
@@ -456,12 +559,15 @@ struct Row {
     const char* arrived;
     std::string directory{};
     unsigned most_data = 0;
+    // A name in the program's folder, planted before the run as a link to
+    // a file outside it: neither may change.
+    const char* planted = "";
 };
 
 // The input OBJ holds 5000 bytes, runs among them; korrin writes OBJ.hp.
 constexpr std::size_t input_size = 5000, object_size = string_head_size + input_size;
-const std::string by_kermit = text(sent_line_text, "OBJ", object_size, "Kermit");
-const std::string by_xmodem = text(sent_line_text, "OBJ", object_size, "XModem");
+const std::string by_kermit = text(sent_line_text, "OBJ", object_size);
+const std::string by_xmodem = text(sent_by_xmodem, object_size);
 const char* const send = "korrin --send PORT OBJ";
 const char* const xsend = "korrin --xmodem --send PORT OBJ";
 const char* const gkermit = "gkermit -q -P -i -S -r";
@@ -501,6 +607,13 @@ const Row rows[] = {
      text(received_line, "OBJ.hp", object_size), "got"},
     {"XmodemFromSx", "sx -q -b OBJ.hp", "unkorrin --xmodem --receive PORT got", {}, 0,
      text(received_line, "received", object_size), "got"},
+    // A received name never replaces, follows or escapes anything, nor
+    // steers the terminal.
+    {"KermitNameHiddenAndTaken", "gkermit -q -P -i -S -s .bashrc", "unkorrin --receive PORT", {}, 0,
+     text(saved_as_plain, ".bashrc", "bashrc") + text(saved_beside, "bashrc", "bashrc.1"), "bashrc.1", "", 0,
+     "bashrc"},
+    {"KermitNameSteeringTheTerminal", "gkermit -q -P -i -S -s \x1b]0;X\x07\x1b[2J.hp", "unkorrin --receive PORT", {}, 0,
+     text(received_line, "\\x1B]0;X\\x07\\x1B[2J.hp", object_size), "_]0;X__[2J"},
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -523,6 +636,12 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
     int null = open("/dev/null", O_RDWR), log = open((dir / "printed").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_EQ(finish(spawn("korrin OBJ", dir, null, null, null), 30), 0);
     fs::copy_file(dir / "OBJ.hp", dir / "peer" / "OBJ.hp");
+    const std::size_t sent_name = peer.find(" -s ");
+    if (sent_name != npos && !fs::exists(dir / "peer" / peer.substr(sent_name + 4)))
+        fs::copy_file(dir / "OBJ.hp", dir / "peer" / peer.substr(sent_name + 4));
+    std::ofstream(dir / "outside") << "outside";
+    if (*row.planted != '\0')
+        fs::create_symlink("outside", dir / row.planted);
 
     const std::string command = row.program;
     const bool xmodem = command.find("--xmodem") != npos, sends = command[0] == 'k';
@@ -542,6 +661,9 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
 
     EXPECT_EQ(status, row.status) << printed;
     EXPECT_NE(printed.find(text(row.message.c_str(), port.c_str())), npos) << printed;
+    EXPECT_EQ(printed.find('\x1b'), npos) << "the far end steered the terminal";
+    EXPECT_EQ(slurp(dir / "outside"), "outside");
+    EXPECT_TRUE(*row.planted == '\0' || fs::is_symlink(dir / row.planted));
     // The relay answers as the server: korrin asks for the directory, and
     // ends the server when told to.
     EXPECT_TRUE(line.answer.empty() || line.commands == (command.find("--finish") != npos ? "DF" : "D"))
