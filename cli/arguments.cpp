@@ -76,6 +76,8 @@ std::string* valued(const fs::path& word, Arguments& arguments)
         return &arguments.name;
     if (is(word, "--get"))
         return &arguments.get;
+    if (is(word, "--list"))
+        return &arguments.list;
     return nullptr;
 }
 
@@ -100,7 +102,8 @@ Arguments read_arguments(const std::vector<fs::path>& words)
         const auto& text = word.native();
         std::string* value = names_only ? nullptr : valued(word, arguments);
         const bool baud = !names_only && is(word, "--baud");
-        if (value || baud || (!names_only && (is(word, "--xmodem") || is(word, "--finish"))))
+        const bool flag = !names_only && (is(word, "--xmodem") || is(word, "--kermit") || is(word, "--finish"));
+        if (value || baud || flag)
             arguments.line_options.push_back(narrow(word));
         if ((value || baud) && i + 1 == words.size()) {
             if (arguments.unknown.empty())
@@ -116,6 +119,8 @@ Arguments read_arguments(const std::vector<fs::path>& words)
                 arguments.unknown = word.native() + fs::path::string_type(1, '=') + words[i].native();
         } else if (!names_only && is(word, "--xmodem")) {
             arguments.xmodem = true;
+        } else if (!names_only && is(word, "--kermit")) {
+            arguments.kermit = true;
         } else if (!names_only && is(word, "--finish")) {
             arguments.finish = true;
         } else if (names_only || text.size() < 2 || text[0] != '-') {
@@ -142,6 +147,9 @@ Arguments read_arguments(const std::vector<fs::path>& words)
             arguments.unknown = word;
         }
     }
+    // Listing is receiving a directory: the port is the one received on.
+    if (arguments.receive.empty())
+        arguments.receive = arguments.list;
     return arguments;
 }
 

@@ -32,8 +32,10 @@ struct Arguments {
     std::string receive;
     std::string name;     // what the calculator stores the object under
     std::string get;      // the variable to ask the calculator's server for
+    std::string list;     // the port to list the calculator's variables over
     unsigned baud = 9600;
     bool xmodem = false;
+    bool kermit = false;
     bool finish = false;  // end the calculator's server afterwards
     std::vector<std::string> line_options;  // each of the line's options given, as written
     std::vector<std::filesystem::path> files;

@@ -4,6 +4,7 @@
 #include "directory.h"
 #include "charset.h"
 #include "port.h"
+#include "string_object.h"
 #include "text_forms.h"
 #include "transfer.h"
 
@@ -82,10 +83,23 @@ line_progress progress_line(const char* verb)
 const char* waited_in(const Arguments& arguments)
 {
     if (!arguments.send.empty())
-        return arguments.xmodem ? "XRECV" : "its server or RECV";
+        return arguments.kermit ? "its server or RECV" : arguments.xmodem ? "XRECV or its XModem server"
+                                                                          : "its server, RECV or XRECV";
+    if (!arguments.get.empty() || !arguments.list.empty())
+        return arguments.xmodem ? "its XModem server" : "its server";
+    return arguments.xmodem ? "XSEND" : "SEND";
+}
+
+// The protocol the arguments ask for: the one forced, or for a send or a
+// server's command, whichever the calculator waits in.
+line_protocol protocol_of(const Arguments& arguments)
+{
+    if (arguments.kermit)
+        return line_protocol::kermit;
     if (arguments.xmodem)
-        return "XSEND";
-    return arguments.get.empty() ? "SEND" : "its server";
+        return line_protocol::xmodem;
+    const bool asks_a_server = !arguments.send.empty() || !arguments.get.empty() || !arguments.list.empty();
+    return asks_a_server ? line_protocol::any : line_protocol::kermit;
 }
 
 // Why a transfer failed, in words a calculator owner can act on.
@@ -104,6 +118,8 @@ int transfer_failed(const transfer_result& result, const Arguments& arguments, c
         return refuse(calculator_cancelled);
     case transfer_end::too_large:
         return refuse(sent_too_much);
+    case transfer_end::missing:
+        return refuse(no_such_variable, shown_text(arguments.get).c_str());
     case transfer_end::refused:
         return refuse(not_taken, result.peer_text.c_str());
     case transfer_end::line_cut:
@@ -140,6 +156,30 @@ int close_line(serial_port& port, const transfer_result& result, const Arguments
     return 0;
 }
 
+// A kind as --list shows it: the calculator's own words from the Kermit
+// server, in lower case; from the XModem server, the kind its prolog marks.
+std::string listed_kind(const listed_variable& variable)
+{
+    std::string kind = utf8_of(variable.type);
+    for (char& c : kind)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (!kind.empty())
+        return kind;
+    // Every prolog of the calculator's objects is 02xxx hex: its low 16
+    // bits, which the server lists, are the whole of it.
+    const std::uint32_t prolog = variable.prolog;
+    if (prolog == string_prolog)
+        return "string";
+    const char* const named = object_kind(prolog);
+    if (!named) {
+        char unknown[32];
+        std::snprintf(unknown, sizeof unknown, "prolog %05X", static_cast<unsigned>(prolog));
+        return unknown;
+    }
+    const std::string_view words = named;
+    return std::string(words.substr(words.find(' ') + 1));
+}
+
 }  // namespace
 
 std::string calculator_name(const std::filesystem::path& input)
@@ -163,7 +203,7 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, cons
     if (const int status = open_line(arguments, port_name, port))
         return status;
     send_options options;
-    options.protocol = arguments.xmodem ? line_protocol::xmodem : line_protocol::kermit;
+    options.protocol = protocol_of(arguments);
     options.name = stored;
     options.finish = arguments.finish;
     options.abort = &stop;
@@ -173,12 +213,15 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, cons
     restore_signals(old);
     if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
         return status;
-    if (arguments.xmodem) {
+    if (result.way == calculator_wait::xrecv) {
         report(sent_by_xmodem, object.size());
         report("%s", not_checked);
         return 0;
     }
-    report(sent_line_text, name.c_str(), object.size());
+    if (result.way == calculator_wait::xmodem_server)
+        report(sent_to_server, name.c_str(), object.size());
+    else
+        report(sent_line_text, name.c_str(), object.size());
     if (arguments.finish && !result.server_finished)
         warn(not_finished);
     if (result.check == check_outcome::unanswered || result.check == check_outcome::not_asked) {
@@ -190,7 +233,12 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, cons
     if (!held_as_sent(result))
         return refuse(check_differs, name.c_str(), shown_text(utf8_of(result.entry_type)).c_str(),
                       static_cast<unsigned>(result.entry_checksum), static_cast<unsigned>(result.sent_checksum));
-    report(checked_line, name.c_str(), static_cast<unsigned>(result.entry_checksum));
+    // The XModem server stores a put onto a name that is taken as NAME.1.
+    const std::string held = shown_text(utf8_of(result.entry_name));
+    if (!result.entry_name.empty() && result.entry_name != stored)
+        report(checked_beside, held.c_str(), static_cast<unsigned>(result.entry_checksum), name.c_str());
+    else
+        report(checked_line, name.c_str(), static_cast<unsigned>(result.entry_checksum));
     return 0;
 }
 
@@ -201,7 +249,7 @@ int receive_from_calculator(const Arguments& arguments, std::string& name, std::
     if (const int status = open_line(arguments, port_name, port))
         return status;
     receive_options options;
-    options.protocol = arguments.xmodem ? line_protocol::xmodem : line_protocol::kermit;
+    options.protocol = protocol_of(arguments);
     // The variable asked for, in the calculator's characters where it has
     // them all.
     options.get = stored_name(arguments.get).empty() ? arguments.get : stored_name(arguments.get);
@@ -220,6 +268,35 @@ int receive_from_calculator(const Arguments& arguments, std::string& name, std::
     if (!arguments.get.empty())
         name = arguments.get;
     return 0;
+}
+
+}  // namespace korrin
+
+namespace korrin {
+
+int list_calculator(const Arguments& arguments)
+{
+    const std::string& port_name = arguments.list;
+    serial_port port;
+    if (const int status = open_line(arguments, port_name, port))
+        return status;
+    receive_options options;
+    options.protocol = protocol_of(arguments);
+    options.abort = &stop;
+    std::vector<listed_variable> variables;
+    const stopping old = stop_on_signals();
+    const transfer_result result = list_variables(port, options, variables);
+    restore_signals(old);
+    if (const int status = close_line(port, result, arguments, port_name, false))
+        return status;
+    std::string listing;
+    for (const listed_variable& variable : variables) {
+        char line[1024];
+        std::snprintf(line, sizeof line, listed_line, shown_text(utf8_of(variable.name)).c_str(),
+                      listed_kind(variable).c_str(), variable.size.c_str(), static_cast<unsigned>(variable.checksum));
+        listing += line;
+    }
+    return print_product(listing);
 }
 
 }  // namespace korrin

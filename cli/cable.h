@@ -33,6 +33,11 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, cons
 // with the name it came under in `name`.  Returns the exit status.
 int receive_from_calculator(const Arguments& arguments, std::string& name, std::string& object);
 
+// Prints the variables of the calculator's current directory, one a line,
+// from whichever server it waits in on the port the arguments name.
+// Returns the exit status.
+int list_calculator(const Arguments& arguments);
+
 }  // namespace korrin
 
 #endif  // KORRIN_CLI_CABLE_H

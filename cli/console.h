@@ -161,6 +161,14 @@ inline constexpr char not_ascii[] = "File <%s>, line %ju, column %ju: not ASCII 
 
 // The serial line.
 inline constexpr char sent_line_text[] = "Sent %s, %zu bytes, by Kermit.\n";
+// To the calculator's XModem server, which stores under the name sent.
+inline constexpr char sent_to_server[] = "Sent %s, %zu bytes, by XModem to the calculator's XModem server.\n";
+// Where a put onto a name that was taken went.
+inline constexpr char checked_beside[] = "Checked: the calculator holds %s, a string, # %04Xh, as sent; %s was there "
+                                         "already.\n";
+// A variable of --list: its name, kind, size in bytes and BYTES checksum.
+inline constexpr char listed_line[] = "%s: %s, %s bytes, # %04Xh\n";
+inline constexpr char no_such_variable[] = "The calculator holds no variable named %s.";
 // XModem carries no name: XRECV was given one on the calculator.
 inline constexpr char sent_by_xmodem[] = "Sent %zu bytes by XModem: the calculator stores the string under the name "
                                          "XRECV was given.\n";
@@ -169,7 +177,7 @@ inline constexpr char received_line[] = "Received %s, %zu bytes.\n";
 inline constexpr char saved_as_plain[] = "The name <%s> is no plain file name: the string is saved as <%s>.\n";
 inline constexpr char saved_beside[] = "<%s> is there already: the string is saved as <%s>.\n";
 inline constexpr char checked_line[] = "Checked: the calculator holds %s, a string, # %04Xh, as sent.\n";
-inline constexpr char not_checked[] = "The transfer could not be checked: only the calculator's Kermit server tells "
+inline constexpr char not_checked[] = "The transfer could not be checked: only the calculator's servers tell "
                                       "what it holds.\n";
 inline constexpr char check_absent[] = "The calculator holds nothing named %s after the transfer.";
 inline constexpr char check_differs[] = "The calculator holds %s as %s, # %04Xh, not the string sent, # %04Xh.";

@@ -12,7 +12,7 @@ const korrin::Program korrin_program = {
     korrin::korrin_usage,
     korrin::korrin_drop,
     false,
-    " --send --name --xmodem --baud --finish ",
+    " --send --name --xmodem --kermit --baud --finish ",
 };
 
 }  // namespace

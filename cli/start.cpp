@@ -1,5 +1,6 @@
 #include "start.h"
 
+#include "cable.h"
 #include "console.h"
 #include "input.h"
 #include "output.h"
@@ -221,6 +222,8 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
 #endif
         return try_help(program);
     }
+    if (!arguments.list.empty())
+        return arguments.files.empty() ? list_calculator(arguments) : misused(program, too_many_arguments);
     if (receiving)
         return work({}, arguments.files.empty() ? nullptr : &arguments.files[0], arguments);
     if (arguments.files.empty())

@@ -13,7 +13,7 @@ const korrin::Program unkorrin_program = {
     korrin::unkorrin_usage,
     korrin::unkorrin_drop,
     true,
-    " --receive --get --xmodem --baud ",
+    " --receive --list --get --xmodem --kermit --baud ",
 };
 
 }  // namespace

@@ -59,32 +59,65 @@ bool read_checksum(std::string_view word, std::uint32_t& value)
     return true;
 }
 
+// The path line that opens the reply, `{ HOME } 244692.`, taken off it.
+bool read_path(std::string_view& reply)
+{
+    std::string_view path = next_line(reply);
+    return !path.empty() && path.front() == '{';
+}
+
+// A line's size, type and checksum after its name.
+bool read_figures(std::string_view text, directory_line& line)
+{
+    line.size = std::string(next_word(text));
+    std::size_t last_space = text.find_last_of(' ');
+    if (line.size.empty() || last_space == std::string_view::npos)
+        return false;
+    std::string_view type = text.substr(0, last_space);
+    type.remove_prefix(std::min(type.size(), type.find_first_not_of(' ')));
+    line.type = std::string(type);
+    return !type.empty() && read_checksum(text.substr(last_space + 1), line.checksum);
+}
+
 }  // namespace
 
 directory_entry find_directory_entry(std::string_view reply, std::string_view name)
 {
     directory_entry entry;
-    std::string_view path = next_line(reply);
-    if (path.empty() || path.front() != '{')
+    if (!read_path(reply))
         return entry;
     while (!reply.empty()) {
-        std::string_view line = next_line(reply);
-        if (next_word(line) != name)
+        std::string_view text = next_line(reply);
+        if (next_word(text) != name)
             continue;
-        std::string_view size = next_word(line);
-        std::size_t last_space = line.find_last_of(' ');
-        if (size.empty() || last_space == std::string_view::npos)
-            return entry;
-        std::string_view type = line.substr(0, last_space);
-        type.remove_prefix(std::min(type.size(), type.find_first_not_of(' ')));
-        if (type.empty() || !read_checksum(line.substr(last_space + 1), entry.checksum))
+        directory_line line;
+        if (!read_figures(text, line))
             return entry;
         entry.lookup = directory_lookup::found;
-        entry.type = std::string(type);
+        entry.type = line.type;
+        entry.checksum = line.checksum;
         return entry;
     }
     entry.lookup = directory_lookup::absent;
     return entry;
+}
+
+bool read_directory(std::string_view reply, std::vector<directory_line>& lines)
+{
+    lines.clear();
+    if (!read_path(reply))
+        return false;
+    while (!reply.empty()) {
+        std::string_view text = next_line(reply);
+        directory_line line;
+        line.name = std::string(next_word(text));
+        if (line.name.empty())
+            continue;
+        if (!read_figures(text, line))
+            return false;
+        lines.push_back(std::move(line));
+    }
+    return true;
 }
 
 name_check check_calculator_name(std::string_view name)

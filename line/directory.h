@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korrin {
 
@@ -33,6 +34,20 @@ struct directory_entry {
 // entry's line has no size, type and checksum.  Names compare exactly, as
 // the calculator stores them (letter case counts).
 directory_entry find_directory_entry(std::string_view reply, std::string_view name);
+
+// One variable's line of the reply: its name, its size in bytes as the
+// calculator writes it (the name counted, halves as `.5`), its type and
+// checksum.
+struct directory_line {
+    std::string name;
+    std::string size;
+    std::string type;
+    std::uint32_t checksum = 0;
+};
+
+// Every variable's line of `reply`; false when the reply does not open with
+// a path line, or a line has no size, type and checksum.
+bool read_directory(std::string_view reply, std::vector<directory_line>& lines);
 
 // Why the calculator could not store a variable under `name`, in its own
 // character set (« is byte 171, » byte 187): none when it can.  A name must

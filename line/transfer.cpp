@@ -2,6 +2,7 @@
 
 #include "directory.h"
 #include "string_object.h"
+#include "xserver.h"
 
 #include <algorithm>
 #include <chrono>
@@ -133,12 +134,11 @@ bool read_until(serial_port& port, clock_type::time_point deadline, unsigned cha
 // Runs a Kermit session to its end: send what it gives, wait for a packet
 // no longer than the other side's TIME, feed the session what came (or the
 // end of the wait), repeat.
-transfer_result run_kermit(serial_port& port, kermit_session& session, const line_watch& watch)
+transfer_result run_kermit(serial_port& port, kermit_session& session, const line_watch& watch,
+                           std::string out, std::string inbox = {})
 {
     transfer_result result;
-    std::string inbox;
     std::size_t reported = 0;
-    std::string out = kermit_begin(session);
     auto deadline = clock_type::now() + std::chrono::seconds(kermit_wait_seconds(session));
     for (;;) {
         if (!send_pending(port, out, kermit_wait_seconds(session), deadline, result))
@@ -182,12 +182,11 @@ transfer_result run_kermit(serial_port& port, kermit_session& session, const lin
 // Runs an XModem session the same way, byte by byte.  Every byte that
 // comes starts the wait again, since a block of 1024 bytes takes seconds
 // at the lower speeds.
-transfer_result run_xmodem(serial_port& port, xmodem_session& session, const line_watch& watch)
+transfer_result run_xmodem(serial_port& port, xmodem_session& session, const line_watch& watch, std::string out)
 {
     transfer_result result;
     std::size_t reported = 0;
     auto step = session.sends ? xmodem_send_step : xmodem_receive_step;
-    std::string out = xmodem_begin(session);
     auto deadline = clock_type::now() + std::chrono::seconds(xmodem_wait_seconds(session));
     for (;;) {
         if (!send_pending(port, out, xmodem_wait_seconds(session), deadline, result))
@@ -239,7 +238,7 @@ transfer_result ask_server(serial_port& port, std::string_view command, const se
     limits.retry_limit = 1;
     limits.first_wait = options.timing.check_wait;
     kermit_session session = command_session('G', command, kermit_parameters{}, limits);
-    transfer_result result = run_kermit(port, session, line_watch{watch.abort, nullptr});
+    transfer_result result = run_kermit(port, session, line_watch{watch.abort, nullptr}, kermit_begin(session));
     reply = session.received;
     return result;
 }
@@ -282,6 +281,271 @@ void cut_padding(std::string& object)
         object.resize(static_cast<std::size_t>(whole));
 }
 
+// ------------------------------------------------ the XModem server
+
+// The low 16 bits of the string prolog, as the XModem server lists them.
+constexpr std::uint32_t listed_string_prolog = string_prolog & 0xFFFF;
+constexpr char ack_byte = static_cast<char>(xmodem_ack);
+constexpr char nak_byte = static_cast<char>(xmodem_nak);
+
+// Gives one command to the XModem server, and takes its answer: an ACK
+// or, with `reply` asked for, a packet, acknowledged at once so that the
+// server does not send it again into the next command.  A NAK or a
+// damaged packet costs a retry, as silence does; a command that starts a
+// transfer (P, G) is never sent twice, since the server may be in that
+// transfer already.
+transfer_end server_command(serial_port& port, char command, const std::string* argument, std::string* reply,
+                            const line_timing& timing, const line_watch& watch, transfer_result& result,
+                            std::string& inbox)
+{
+    const std::string packet = argument ? xserver_packet(*argument) : std::string();
+    std::string out = command + packet;
+    inbox.clear();
+    const auto wait = std::chrono::seconds(timing.check_wait);
+    for (unsigned tries = 0;; ++tries) {
+        if (tries > timing.xmodem.retry_limit)
+            return result.end = tries > 1 && !inbox.empty() ? transfer_end::too_many_retries : transfer_end::no_answer;
+        auto deadline = clock_type::now() + wait;
+        if (!send_pending(port, out, timing.check_wait, deadline, result))
+            return result.end;
+        for (;;) {
+            if (abort_asked(watch))
+                return result.end = transfer_end::interrupted;
+            unsigned char buffer[read_buffer_size];
+            std::size_t got = 0;
+            if (!read_until(port, deadline, buffer, got, result))
+                return result.end;
+            if (got > 0)
+                deadline = clock_type::now() + wait;
+            inbox.append(reinterpret_cast<const char*>(buffer), got);
+            // What follows the ACK is the transfer's start.
+            if (const std::size_t ack = inbox.find(ack_byte); !reply && ack != std::string::npos) {
+                inbox.erase(0, ack + 1);
+                return result.end = transfer_end::done;
+            }
+            if (!reply && inbox.find(nak_byte) != std::string::npos) {
+                out = packet;
+                break;
+            }
+            xserver_scan scan = scan_xserver_packet(inbox);
+            if (reply && scan.status == xserver_scan_status::whole) {
+                *reply = std::move(scan.data);
+                result.error = send(port, std::string(1, ack_byte));
+                return result.end = result.error ? transfer_end::line_cut : transfer_end::done;
+            }
+            if (reply && scan.status == xserver_scan_status::damaged) {
+                inbox.clear();
+                out = std::string(1, nak_byte);
+                break;
+            }
+            if (clock_type::now() >= deadline) {
+                // Only a command that asks can be given again.
+                if (!reply)
+                    return result.end = inbox.empty() ? transfer_end::no_answer : transfer_end::too_many_retries;
+                inbox.clear();
+                out = std::string(1, command);
+                break;
+            }
+        }
+    }
+}
+
+// The server's listing, newest variable first.
+transfer_end server_listing(serial_port& port, const line_timing& timing, const line_watch& watch,
+                            std::vector<xserver_entry>& entries, transfer_result& result)
+{
+    std::string records, rest;
+    if (server_command(port, xserver_list, nullptr, &records, timing, watch, result, rest) != transfer_end::done)
+        return result.end;
+    if (!read_xserver_listing(records, entries)) {
+        result.peer_text = "an unreadable listing";
+        return result.end = transfer_end::refused;
+    }
+    return result.end;
+}
+
+// Puts the object on the XModem server under the name, then finds where it
+// went: the newest variable of the listing, NAME or, when NAME was there
+// already, NAME.1.
+transfer_result put_on_server(serial_port& port, const send_options& options, std::string_view object,
+                              const line_watch& watch)
+{
+    transfer_result result;
+    std::string inbox;
+    if (server_command(port, xserver_put, &options.name, nullptr, options.timing, watch, result, inbox) !=
+        transfer_end::done)
+        return result;
+    xmodem_limits limits = options.timing.xmodem;
+    limits.start_wait = options.timing.check_wait + limits.ask_wait;
+    xmodem_session session = xmodem_send_session(object, limits);
+    std::string out;
+    for (char c : inbox)
+        out += xmodem_send_step(session, xmodem_arrival{false, static_cast<unsigned char>(c)});
+    result = run_xmodem(port, session, watch, out);
+    if (result.end != transfer_end::done || !options.check)
+        return result;
+    std::vector<xserver_entry> entries;
+    transfer_result listed;
+    result.check = check_outcome::unanswered;
+    if (server_listing(port, options.timing, line_watch{watch.abort, nullptr}, entries, listed) != transfer_end::done)
+        return result;
+    result.check = check_outcome::absent;
+    for (const xserver_entry& entry : entries) {
+        if (entry.name != options.name && entry.name.rfind(options.name + ".", 0) != 0)
+            continue;
+        result.check = check_outcome::found;
+        result.entry_name = entry.name;
+        result.entry_type = entry.prolog == listed_string_prolog ? string_type : "another kind";
+        result.entry_checksum = entry.checksum;
+        break;
+    }
+    if (options.finish)
+        result.server_finished = !send(port, std::string(1, xserver_quit));
+    return result;
+}
+
+// Gets the variable from the XModem server: looked up first, since asking
+// for one that does not exist ends the server; then asked for with 'D'.
+transfer_result get_from_server(serial_port& port, const receive_options& options, std::string& object,
+                                const line_watch& watch)
+{
+    transfer_result result;
+    std::vector<xserver_entry> entries;
+    if (server_listing(port, options.timing, line_watch{watch.abort, nullptr}, entries, result) != transfer_end::done)
+        return result;
+    if (std::none_of(entries.begin(), entries.end(), [&](const xserver_entry& e) { return e.name == options.get; })) {
+        result.end = transfer_end::missing;
+        return result;
+    }
+    std::string inbox;
+    if (server_command(port, xserver_get, &options.get, nullptr, options.timing, watch, result, inbox) !=
+        transfer_end::done)
+        return result;
+    xmodem_limits limits = options.timing.xmodem;
+    limits.ask_with_d = true;
+    xmodem_session session = xmodem_receive_session(limits);
+    result = run_xmodem(port, session, watch, xmodem_begin(session));
+    object = std::move(session.received);
+    cut_padding(object);
+    return result;
+}
+
+// ------------------------------------------------ how the calculator waits
+
+// Asks until the calculator answers, for at most the start wait: 'V' for
+// the XModem server, whose other commands are letters the Send-Init
+// packet `kermit_start` never holds, and, unless XModem alone was asked
+// for, that packet for the Kermit server or RECV.  XRECV asks by itself,
+// with 'D' (or C or NAK).  Gives the way found, with what came in
+// `inbox` from the answer on; the XModem server's version reply is
+// acknowledged.
+calculator_wait find_the_wait(serial_port& port, const std::string& kermit_start, unsigned seconds,
+                              const line_timing& timing, const line_watch& watch, std::string& inbox,
+                              transfer_result& result)
+{
+    const auto end = clock_type::now() + std::chrono::seconds(seconds);
+    inbox.clear();
+    // The first round only listens: XRECV, started before, may be asking
+    // already, and an ask of ours would reach it as a block's first byte.
+    for (bool first = true; clock_type::now() < end; first = false) {
+        auto deadline = clock_type::now() + std::chrono::seconds(timing.probe_wait);
+        std::string out = first ? std::string() : std::string(1, xserver_version) + kermit_start;
+        if (!send_pending(port, out, timing.probe_wait, deadline, result))
+            return calculator_wait::unknown;
+        while (clock_type::now() < deadline) {
+            if (abort_asked(watch)) {
+                result.end = transfer_end::interrupted;
+                return calculator_wait::unknown;
+            }
+            unsigned char buffer[read_buffer_size];
+            std::size_t got = 0;
+            if (!read_until(port, deadline, buffer, got, result))
+                return calculator_wait::unknown;
+            inbox.append(reinterpret_cast<const char*>(buffer), got);
+            // What came is read from its first byte: a Kermit packet, the
+            // server's version, XRECV's ask, or noise to drop.
+            while (!inbox.empty()) {
+                const auto first = static_cast<unsigned char>(inbox[0]);
+                if (first == kermit_mark && !kermit_start.empty()) {
+                    kermit_scan scan = scan_kermit_packet(inbox, 1);
+                    if (scan.status == kermit_scan_status::incomplete)
+                        break;
+                    if (scan.status == kermit_scan_status::whole && (scan.packet.type == 'Y' || scan.packet.type == 'E'))
+                        return calculator_wait::kermit;
+                    inbox.erase(0, std::max<std::size_t>(scan.used, 1));
+                    continue;
+                }
+                if (first == 0) {
+                    xserver_scan scan = scan_xserver_packet(inbox);
+                    if (scan.status == xserver_scan_status::incomplete && inbox.size() < 2 + sizeof "XModem Version 1.0")
+                        break;
+                    if (scan.status == xserver_scan_status::whole && scan.data.rfind(xserver_greeting, 0) == 0) {
+                        inbox.erase(0, scan.used);
+                        result.error = send(port, std::string(1, ack_byte));
+                        return result.error ? calculator_wait::unknown : calculator_wait::xmodem_server;
+                    }
+                }
+                if (first == xmodem_ask_kermit_crc || first == xmodem_ask_crc || first == xmodem_nak)
+                    return calculator_wait::xrecv;
+                inbox.erase(0, 1);
+            }
+        }
+    }
+    result.end = transfer_end::no_answer;
+    return calculator_wait::unknown;
+}
+
+// A size in bytes, halves as ".5", from nibbles.
+std::string bytes_of_nibbles(std::uint32_t nibbles)
+{
+    return std::to_string(nibbles / 2) + (nibbles % 2 != 0 ? ".5" : ".");
+}
+
+// The object's size as BYTES shows it, from the Kermit server's size of
+// the variable, which counts the name too: its length byte on either
+// side, the name and a five-nibble link.  The size as it came when it is
+// not a size.
+std::string object_size(const std::string& size, const std::string& name)
+{
+    std::uint32_t nibbles = 0;
+    std::size_t at = 0;
+    for (; at < size.size() && size[at] >= '0' && size[at] <= '9' && nibbles < 0x100000; ++at)
+        nibbles = nibbles * 10 + static_cast<std::uint32_t>(size[at] - '0');
+    nibbles *= 2;
+    const std::string_view rest = std::string_view(size).substr(at);
+    nibbles += rest == ".5" ? 1u : 0u;
+    const std::uint32_t name_nibbles = 2 * static_cast<std::uint32_t>(name.size()) + 9;
+    if (at == 0 || (rest != "." && rest != ".5") || nibbles < name_nibbles)
+        return size;
+    return bytes_of_nibbles(nibbles - name_nibbles);
+}
+
+// Which server the calculator waits in, for a command: the XModem server
+// answers 'V' at once; a Kermit server is then taken to wait, and its
+// command packet finds out.  A command packet goes to the XModem server
+// never, since a name in it may hold the letters of its commands.
+calculator_wait find_server(serial_port& port, const receive_options& options, const line_watch& watch,
+                            transfer_result& result)
+{
+    if (options.protocol == line_protocol::kermit)
+        return calculator_wait::kermit;
+    std::string inbox;
+    const unsigned asks = 2;
+    const bool xmodem_alone = options.protocol == line_protocol::xmodem;
+    calculator_wait way = find_the_wait(port, {}, xmodem_alone ? options.timing.find_wait : asks * options.timing.probe_wait,
+                                        options.timing, watch, inbox, result);
+    if (way == calculator_wait::unknown && result.end == transfer_end::no_answer && !xmodem_alone) {
+        result.end = transfer_end::done;
+        return calculator_wait::kermit;
+    }
+    if (way == calculator_wait::xrecv) {
+        result.end = transfer_end::refused;
+        result.peer_text = "the calculator waits in XRECV, not in a server";
+        return calculator_wait::unknown;
+    }
+    return way;
+}
+
 }  // namespace
 
 bool held_as_sent(const transfer_result& result)
@@ -294,16 +558,31 @@ transfer_result send_object(serial_port& port, const send_options& options, std:
 {
     line_watch watch{options.abort, &options.progress};
     transfer_result result;
-    if (options.protocol == line_protocol::xmodem) {
-        xmodem_session session = xmodem_send_session(object, options.timing.xmodem);
-        result = run_xmodem(port, session, watch);
-    } else {
-        kermit_session session = send_session(options.name, object, kermit_parameters{}, options.timing.kermit);
-        result = run_kermit(port, session, watch);
-        result.stored_name = session.stored_name;
+    kermit_session kermit = send_session(options.name, object, kermit_parameters{}, options.timing.kermit);
+    const std::string kermit_start = kermit_begin(kermit);
+    calculator_wait way = options.protocol == line_protocol::kermit ? calculator_wait::kermit : calculator_wait::unknown;
+    std::string inbox;
+    if (way == calculator_wait::unknown) {
+        const bool kermit_too = options.protocol == line_protocol::any;
+        way = find_the_wait(port, kermit_too ? kermit_start : std::string(), options.timing.find_wait, options.timing,
+                            watch, inbox, result);
+        if (way == calculator_wait::unknown)
+            return result;
     }
+    if (way == calculator_wait::xrecv) {
+        xmodem_session session = xmodem_send_session(object, options.timing.xmodem);
+        std::string out;
+        for (char c : inbox)
+            out += xmodem_send_step(session, xmodem_arrival{false, static_cast<unsigned char>(c)});
+        result = run_xmodem(port, session, watch, out);
+    } else if (way == calculator_wait::xmodem_server) {
+        result = put_on_server(port, options, object, watch);
+    } else {
+        result = run_kermit(port, kermit, watch, inbox.empty() ? kermit_start : std::string(), inbox);
+    }
+    result.way = way;
     result.sent_checksum = bytes_checksum(object);
-    if (result.end != transfer_end::done || options.protocol != line_protocol::kermit)
+    if (result.end != transfer_end::done || way != calculator_wait::kermit)
         return result;
     transfer_end asked = options.check ? check_on_server(port, options, watch, result) : transfer_end::done;
     if (options.finish && asked != transfer_end::line_cut && asked != transfer_end::interrupted) {
@@ -318,9 +597,21 @@ transfer_result receive_object(serial_port& port, const receive_options& options
 {
     line_watch watch{options.abort, &options.progress};
     transfer_result result;
+    // A variable asked for by name comes from whichever server waits.
+    if (!options.get.empty() && options.protocol != line_protocol::kermit) {
+        calculator_wait way = find_server(port, options, watch, result);
+        if (way == calculator_wait::xmodem_server) {
+            result = get_from_server(port, options, object, watch);
+            name = options.get;
+        }
+        if (way != calculator_wait::kermit) {
+            result.way = way;
+            return result;
+        }
+    }
     if (options.protocol == line_protocol::xmodem) {
         xmodem_session session = xmodem_receive_session(options.timing.xmodem);
-        result = run_xmodem(port, session, watch);
+        result = run_xmodem(port, session, watch, xmodem_begin(session));
         name.clear();
         object = std::move(session.received);
         cut_padding(object);
@@ -329,9 +620,42 @@ transfer_result receive_object(serial_port& port, const receive_options& options
     kermit_session session = options.get.empty()
                                  ? receive_session(kermit_parameters{}, options.timing.kermit)
                                  : command_session('R', options.get, kermit_parameters{}, options.timing.kermit);
-    result = run_kermit(port, session, watch);
+    result = run_kermit(port, session, watch, kermit_begin(session));
     name = session.received_name;
     object = std::move(session.received);
+    return result;
+}
+
+transfer_result list_variables(serial_port& port, const receive_options& options,
+                               std::vector<listed_variable>& variables)
+{
+    line_watch watch{options.abort, nullptr};
+    transfer_result result;
+    variables.clear();
+    const calculator_wait way = find_server(port, options, watch, result);
+    if (way == calculator_wait::xmodem_server) {
+        std::vector<xserver_entry> entries;
+        if (server_listing(port, options.timing, watch, entries, result) == transfer_end::done)
+            for (const xserver_entry& entry : entries)
+                variables.push_back({entry.name, "", entry.prolog, bytes_of_nibbles(entry.nibbles), entry.checksum});
+        result.way = way;
+        return result;
+    }
+    if (way != calculator_wait::kermit)
+        return result;
+    kermit_session session = command_session('G', directory_command, kermit_parameters{}, options.timing.kermit);
+    result = run_kermit(port, session, watch, kermit_begin(session));
+    result.way = way;
+    std::vector<directory_line> lines;
+    if (result.end != transfer_end::done)
+        return result;
+    if (!read_directory(session.received, lines)) {
+        result.end = transfer_end::refused;
+        result.peer_text = "an unreadable directory";
+        return result;
+    }
+    for (directory_line& line : lines)
+        variables.push_back({line.name, line.type, 0, object_size(line.size, line.name), line.checksum});
     return result;
 }
 

@@ -18,10 +18,18 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace korrin {
 
-enum class line_protocol { kermit, xmodem };
+// The protocol asked for: Kermit or XModem alone, or whichever the
+// calculator waits in, found by asking.
+enum class line_protocol { kermit, xmodem, any };
+
+// How the calculator waits: in its Kermit server or RECV (RECN), in XRECV
+// (which asks with 'D' by itself), or in its XModem server (which says
+// nothing until asked; the 49g+, 50g and 48gII).
+enum class calculator_wait { unknown, kermit, xrecv, xmodem_server };
 
 // Called after each acknowledged packet or block with the bytes done so
 // far and the total, 0 when the total is not known (a receiver's).
@@ -33,13 +41,15 @@ struct line_timing {
     kermit_limits kermit;
     xmodem_limits xmodem;
     unsigned check_wait = 3;      // seconds for the server's answer to the directory request or finish
+    unsigned probe_wait = 1;      // seconds between the asks that find how the calculator waits
+    unsigned find_wait = 30;      // seconds of asking before the calculator counts as not waiting
 };
 
 struct send_options {
-    line_protocol protocol = line_protocol::kermit;
-    std::string name;             // Kermit: what the calculator stores it under
-    bool check = true;            // Kermit: ask the server's directory for what it now holds
-    bool finish = false;          // Kermit: end the calculator's server afterwards
+    line_protocol protocol = line_protocol::any;
+    std::string name;             // what the calculator stores it under (Kermit and the XModem server)
+    bool check = true;            // ask the server's directory for what it now holds
+    bool finish = false;          // end the calculator's server afterwards
     // Set by the program's signal handler to stop the transfer: the loop
     // looks at it at least five times a second, then tells the other side
     // (an E packet, or CANs) and ends as interrupted.
@@ -50,7 +60,7 @@ struct send_options {
 
 struct receive_options {
     line_protocol protocol = line_protocol::kermit;
-    std::string get;              // Kermit: the variable to ask the server for; empty to wait for SEND
+    std::string get;              // the variable to ask a server for; empty to wait for SEND or XSEND
     const volatile std::sig_atomic_t* abort = nullptr;
     line_progress progress;
     line_timing timing;
@@ -65,6 +75,7 @@ enum class transfer_end {
     peer_error,        // the calculator sent an E packet; peer_text holds its text as it came
     cancelled,         // the XModem peer sent CAN CAN, or the Kermit receiver gave the file up
     too_large,         // the other side sent more than any object holds; it was stopped
+    missing,           // the server has no variable of the name asked for
     refused,           // the calculator did something korrin does not take (a second
                        // file, a name that does not fit a packet); peer_text says what
     line_cut,          // reading or writing the port failed; error holds the port's code
@@ -92,6 +103,22 @@ struct transfer_result {
     std::uint32_t entry_checksum = 0;
     std::uint32_t sent_checksum = 0;  // the BYTES checksum of the object sent
     bool server_finished = false;     // the server acknowledged the finish command
+
+    calculator_wait way = calculator_wait::unknown;  // where the calculator was found waiting
+    std::string entry_name;       // XModem server: the name the string went under
+};
+
+// One variable of a server's directory, as --list shows it: its name in
+// the calculator's characters, its kind (the calculator's words from the
+// Kermit server, "String"; the prolog's low 16 bits from the XModem
+// server, `prolog`), its size in bytes as BYTES shows it (halves as .5),
+// and its BYTES checksum.
+struct listed_variable {
+    std::string name;
+    std::string type;
+    std::uint32_t prolog = 0;
+    std::string size;
+    std::uint32_t checksum = 0;
 };
 
 // Whether the check found the object as it was sent: a String whose
@@ -107,6 +134,11 @@ transfer_result send_object(serial_port& port, const send_options& options, std:
 // block.
 transfer_result receive_object(serial_port& port, const receive_options& options, std::string& name,
                                std::string& object);
+
+// The variables of the calculator's current directory, from whichever
+// server it waits in.
+transfer_result list_variables(serial_port& port, const receive_options& options,
+                               std::vector<listed_variable>& variables);
 
 }  // namespace korrin
 

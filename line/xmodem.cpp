@@ -115,8 +115,11 @@ std::string ask(xmodem_session& session)
     if (++session.asks > session.limits.start_tries)
         return fail(session, xmodem_end::no_answer, false);
     bool crc = session.asks <= session.limits.crc_asks;
-    session.variant = crc ? xmodem_variant::crc : xmodem_variant::checksum;
-    session.last_sent = std::string(1, static_cast<char>(crc ? xmodem_ask_crc : xmodem_nak));
+    session.variant = session.limits.ask_with_d ? xmodem_variant::kermit_crc
+                      : crc                     ? xmodem_variant::crc
+                                                : xmodem_variant::checksum;
+    const unsigned char asked = session.limits.ask_with_d ? xmodem_ask_kermit_crc : crc ? xmodem_ask_crc : xmodem_nak;
+    session.last_sent = std::string(1, static_cast<char>(asked));
     return session.last_sent;
 }
 

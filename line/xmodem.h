@@ -70,6 +70,7 @@ struct xmodem_limits {
     unsigned ask_wait = 3;       // seconds a receiver waits between its asks
     unsigned start_tries = 20;   // a receiver's asks before it gives up
     unsigned crc_asks = 3;       // a receiver's asks with 'C' before it asks with NAK
+    bool ask_with_d = false;     // a receiver asks with 'D' alone, for the calculator's own CRC
     // The most a receiver takes: the largest object file and its last
     // block's padding.
     std::size_t most_bytes = largest_object_file + xmodem_long_block;

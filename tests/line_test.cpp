@@ -11,6 +11,7 @@
 #include "programs.h"
 #include "string_object.h"
 #include "xmodem.h"
+#include "xserver.h"
 
 #include <gtest/gtest.h>
 
@@ -269,6 +270,15 @@ TEST(Xmodem, ChatterWithoutProgressEnds)
             step(session, {false, chatter});
         EXPECT_EQ(session.end, end) << sends << " " << int(chatter);
     }
+}
+
+// The Send-Init that asks the Kermit server and RECV reaches the XModem
+// server too, which would take a letter of its commands as one: P, G or
+// E would wait for a packet, Q would end it.
+TEST(Xserver, SendInitHoldsNoCommandLetter)
+{
+    kermit_session session = send_session("NAME", "x", kermit_parameters{}, kermit_limits{});
+    EXPECT_EQ(kermit_begin(session).find_first_of("VMLPGEQ"), npos);
 }
 
 // A sender that never stops is stopped past the largest object: CANs for
@@ -543,6 +553,171 @@ int finish(pid_t pid, int seconds)
     return -1;
 }
 
+// ------------------------------------------- the XModem server's stand-in
+
+// The 49g+/50g's XModem server as its ROM 2.10 was measured: a command
+// byte, a packet (length high byte first, bytes, sum) for P and G, its
+// reply packets sent again every second until ACKed and at once after a
+// NAK, a NAK for a packet with a bad sum, a put onto a name that exists
+// stored as NAME.1, the listing newest first, a get of a missing name
+// ending the server silently, 'C' never answered, blocks of 1024 bytes
+// while as many remain, then 128, the last padded with memory, and the
+// header HPHP49-C.  Each variable it stores is also written to `folder`.
+// `quirks` names the faults it plays: "taken" (OBJ is there already),
+// "silent" (no 'D' after P's ACK), "badsum" (the first reply's sum is
+// wrong), "repeats" (each reply goes twice).
+struct xserver_standin {
+    int fd;
+    fs::path folder;
+    std::string quirks;
+    std::vector<std::pair<std::string, std::string>> variables;  // newest first: name, object file
+    std::atomic<bool>* stop;
+};
+
+bool get_byte(const xserver_standin& server, unsigned char& byte, int seconds)
+{
+    for (int tenths = 0; tenths < seconds * 10 && !*server.stop; ++tenths) {
+        pollfd watch{server.fd, POLLIN, 0};
+        if (poll(&watch, 1, 100) == 1)
+            return read(server.fd, &byte, 1) == 1;
+    }
+    return false;
+}
+
+std::string get_bytes(const xserver_standin& server, std::size_t size)
+{
+    std::string bytes;
+    for (unsigned char byte = 0; bytes.size() < size && get_byte(server, byte, 2);)
+        bytes += static_cast<char>(byte);
+    return bytes;
+}
+
+// Sends a reply until it is ACKed, ten times at most.
+void reply(xserver_standin& server, const std::string& data)
+{
+    std::string packet = xserver_packet(data);
+    if (server.quirks.find("badsum") != npos) {
+        server.quirks.erase(server.quirks.find("badsum"), 6);
+        packet.back() = static_cast<char>(packet.back() ^ 1);
+    }
+    for (int sent = 0; sent < 10; ++sent) {
+        put(server.fd, packet);
+        if (server.quirks.find("repeats") != npos)
+            put(server.fd, packet);
+        unsigned char answer = 0;
+        if (get_byte(server, answer, 1) && answer == xmodem_ack)
+            return;
+        packet = xserver_packet(data);
+    }
+}
+
+// A packet after P or G: its data, or nothing after NAKs for a bad sum.
+bool get_packet(xserver_standin& server, std::string& data)
+{
+    for (int naks = 0; naks < 10; ++naks) {
+        std::string head = get_bytes(server, 2);
+        if (head.size() < 2)
+            return false;
+        const std::size_t size = std::size_t{static_cast<unsigned char>(head[0])} << 8 | static_cast<unsigned char>(head[1]);
+        std::string rest = get_bytes(server, size + 1);
+        xserver_scan scan = scan_xserver_packet(head + rest);
+        if (scan.status == xserver_scan_status::whole) {
+            data = scan.data;
+            put(server.fd, bytes_of({xmodem_ack}));
+            return true;
+        }
+        put(server.fd, bytes_of({xmodem_nak}));
+    }
+    return false;
+}
+
+std::string block_of(unsigned number, std::string data)
+{
+    const unsigned crc = crc_update(0, reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    return bytes_of({data.size() == 1024 ? xmodem_stx : xmodem_soh, int(number & 0xFF), int(~number & 0xFF)}) + data +
+           bytes_of({int(crc >> 8), int(crc & 0xFF)});
+}
+
+void put_variable(xserver_standin& server, const std::string& name)
+{
+    if (server.quirks.find("silent") != npos)
+        return;
+    std::string received;
+    unsigned char byte = 0;
+    for (int asks = 0; asks < 4 && received.empty(); ++asks) {
+        put(server.fd, "D");
+        for (unsigned number = 1; get_byte(server, byte, 3) && byte != xmodem_eot;) {
+            std::string block = std::string(1, char(byte)) + get_bytes(server, (byte == xmodem_stx ? 1024 : 128) + 4);
+            bool good = block.size() > 5 && block == block_of(number, block.substr(3, block.size() - 5));
+            received += good ? block.substr(3, block.size() - 5) : "";
+            number += good;
+            put(server.fd, bytes_of({good ? xmodem_ack : xmodem_nak}));
+        }
+    }
+    if (byte != xmodem_eot)
+        return;
+    put(server.fd, bytes_of({xmodem_ack}));
+    bool taken = std::any_of(server.variables.begin(), server.variables.end(), [&](auto& v) { return v.first == name; });
+    std::string stored = taken ? name + ".1" : name;
+    const std::size_t length = received.size() >= 13 ? (static_cast<std::size_t>(object_length(
+        reinterpret_cast<const unsigned char*>(received.data()) + 8)) - 5) / 2 + 13 : 0;
+    received.resize(std::min(length, received.size()));
+    server.variables.insert(server.variables.begin(), {stored, received});
+    std::ofstream(server.folder / stored, std::ios::binary) << received;
+}
+
+void get_variable(xserver_standin& server, const std::string& object)
+{
+    unsigned char byte = 0;
+    while (get_byte(server, byte, 10) && byte != 'D')
+        ;
+    std::string file = "HPHP49-C" + object.substr(8);
+    unsigned number = 1;
+    for (std::size_t at = 0; at < file.size(); ++number) {
+        std::size_t size = file.size() - at >= 1024 ? 1024 : 128;
+        std::string data = file.substr(at, size);
+        data.resize(size, '\x55');   // memory, not 1A
+        put(server.fd, block_of(number, data));
+        if (!get_byte(server, byte, 10))
+            return;
+        at += byte == xmodem_ack ? size : 0;
+    }
+    put(server.fd, bytes_of({xmodem_eot}));
+    get_byte(server, byte, 10);
+}
+
+void run_xserver(xserver_standin server)
+{
+    if (server.quirks.find("taken") != npos)
+        server.variables.push_back({"OBJ", slurp(server.folder / "OBJ.hp")});
+    for (unsigned char command = 0; get_byte(server, command, 60);) {
+        std::string data;
+        if (command == 'V')
+            reply(server, "XModem Version 1.0");
+        if (command == 'L') {
+            std::string records;
+            for (const auto& [name, object] : server.variables) {
+                const auto field = reinterpret_cast<const unsigned char*>(object.data()) + 8;
+                const unsigned prolog = object_prolog(field), nibbles = object_length(field) + 5;
+                const unsigned sum = crc_update(0, field, object.size() - 8);
+                records += char(name.size()) + name + bytes_of({int(prolog & 0xFF), int(prolog >> 8 & 0xFF),
+                    int(nibbles & 0xFF), int(nibbles >> 8 & 0xFF), int(nibbles >> 16), int(sum & 0xFF), int(sum >> 8)});
+            }
+            reply(server, records);
+        }
+        if (command == 'P' && get_packet(server, data))
+            put_variable(server, data);
+        if (command == 'G' && get_packet(server, data)) {
+            auto found = std::find_if(server.variables.begin(), server.variables.end(), [&](auto& v) { return v.first == data; });
+            if (found == server.variables.end())
+                return;   // "XSEND Error: Undefined Name": the server ends
+            get_variable(server, found->second);
+        }
+        if (command == 'Q')
+            return;
+    }
+}
+
 // A row: the far end (a command line run in peer/, nothing for a
 // calculator that is not listening), the program's command line in the
 // folder above it, the relay's faults, and how the program must end: its
@@ -577,7 +752,9 @@ const char* const gkermit = "gkermit -q -P -i -S -r";
 constexpr unsigned sent_sum = 0x9F2F, other_sum = sent_sum ^ 0x5A5A;
 const std::string checked = text(checked_line, "OBJ", sent_sum);
 const std::string recorded = slurp(fs::path(KORRIN_LINE_DATA) / "directory.txt");
-std::string holding(const char* type, unsigned checksum) { return recorded + text("OBJ 5015.5 %s %u.\r\n", type, checksum); }
+// The size counts the name too: 5005 bytes of object, 3 of name, 4.5 around them.
+std::string holding(const char* type, unsigned checksum) { return recorded + text("OBJ 5012.5 %s %u.\r\n", type, checksum); }
+const std::string listed = text(listed_line, "OBJ", "string", "5005.", sent_sum);
 
 const Row rows[] = {
     {"KermitToGkermitMaxl94CheckUnanswered", "gkermit -q -P -i -S -r -e 94", send, {}, 0, by_kermit + not_checked,
@@ -597,11 +774,11 @@ const Row rows[] = {
      "peer/OBJ", holding("Binary Integer", sent_sum)},
     {"KermitLineCut", gkermit, send, {{'D', 3, fault::cut}}, 1, line_cut, ""},
     {"KermitInterrupted", gkermit, send, {{'D', 3, fault::interrupt}}, 1, transfer_stopped, ""},
-    {"KermitNobodyListening", "", send, {}, 1, text(no_answer, "its server or RECV", 9600), ""},
+    {"KermitNobodyListening", "", send, {}, 1, text(no_answer, "its server, RECV or XRECV", 9600), ""},
     {"NameTheCalculatorCannotStore", "", "korrin --send PORT --name 2x OBJ", {}, 1, text(unstorable_name, "2x"), ""},
     {"XmodemToRxAskingC", "rx -q -b -c -X got", xsend, {}, 0, by_xmodem, "peer/got"},
     {"XmodemToRxAskingNak", "rx -q -b -X got", xsend, {}, 0, by_xmodem, "peer/got"},
-    {"XmodemCancelled", "rx -q -b -c -X got", xsend, {{'X', 1, fault::cancel}}, 1, calculator_cancelled, ""},
+    {"XmodemCancelled", "rx -q -b -c -X got", xsend, {{'X', 2, fault::cancel}}, 1, calculator_cancelled, ""},
     {"KermitFromGkermitPacketDamagedLostAndRepeated", "gkermit -q -P -i -S -s OBJ.hp", "unkorrin --receive PORT got",
      {{'D', 2, fault::corrupt}, {'D', 4, fault::drop}, {'D', 6, fault::duplicate}}, 0,
      text(received_line, "OBJ.hp", object_size), "got"},
@@ -612,6 +789,21 @@ const Row rows[] = {
     {"KermitNameHiddenAndTaken", "gkermit -q -P -i -S -s .bashrc", "unkorrin --receive PORT", {}, 0,
      text(saved_as_plain, ".bashrc", "bashrc") + text(saved_beside, "bashrc", "bashrc.1"), "bashrc.1", "", 0,
      "bashrc"},
+    // The four ways the calculator waits, found: its Kermit server and
+    // RECV are the rows above; XRECV asks by itself; the XModem server
+    // answers 'V'.  Then the XModem server's commands and the faults of
+    // its ROM's own list.
+    {"FoundXrecvAsking", "rx -q -b -c -X got", send, {}, 0, by_xmodem, "peer/got"},
+    {"XserverPutChecked", "xserv", send, {}, 0, text(sent_to_server, "OBJ", object_size) + checked, "peer/OBJ"},
+    {"XserverPutOntoATakenName", "xserv taken", "korrin --send PORT --finish OBJ", {}, 0,
+     text(checked_beside, "OBJ.1", sent_sum, "OBJ"), "peer/OBJ.1"},
+    {"XserverBadSumAndRepeatedReplies", "xserv badsum repeats", send, {}, 0, checked, "peer/OBJ"},
+    {"XserverSilentAfterPut", "xserv silent", xsend, {}, 1, text(no_answer, "XRECV or its XModem server", 9600), ""},
+    {"XserverGet", "xserv taken", "unkorrin --receive PORT --get OBJ got", {}, 0,
+     text(received_line, "OBJ", object_size) + text(header_line, "HPHP49-C"), "got"},
+    {"XserverGetMissing", "xserv", "unkorrin --receive PORT --get NOPE got", {}, 1, text(no_such_variable, "NOPE"), ""},
+    {"XserverList", "xserv taken", "unkorrin --list PORT", {}, 0, listed, ""},
+    {"KermitServerList", "", "unkorrin --list PORT", {}, 0, listed, "", holding("String", sent_sum)},
     {"KermitNameSteeringTheTerminal", "gkermit -q -P -i -S -s \x1b]0;X\x07\x1b[2J.hp", "unkorrin --receive PORT", {}, 0,
      text(received_line, "\\x1B]0;X\\x07\\x1B[2J.hp", object_size), "_]0;X__[2J"},
 };
@@ -624,7 +816,8 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
 {
     const Row& row = GetParam();
     const std::string peer = row.peer, tool = peer.substr(0, peer.find(' '));
-    if (!tool.empty() && std::system(("command -v " + tool + " >/dev/null").c_str()) != 0)
+    const bool xserv = tool == "xserv";
+    if (!tool.empty() && !xserv && std::system(("command -v " + tool + " >/dev/null").c_str()) != 0)
         GTEST_SKIP() << tool << " is not installed";
     const fs::path dir = fs::temp_directory_path() / ("korrin-line-" + std::to_string(getpid()));
     fs::remove_all(dir);
@@ -647,13 +840,19 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
     const bool xmodem = command.find("--xmodem") != npos, sends = command[0] == 'k';
     line_pair line;
     line.answer = row.directory.empty() ? line.answer : server_answers(row.directory);
-    open_line(line, row.faults, !xmodem);
+    // XModem passes as it comes; Kermit packet by packet.
+    open_line(line, row.faults, !xmodem && tool != "rx" && !xserv);
     // Wine opens COMn through a link in its prefix's dosdevices.
     const std::string port = windows ? "COM5" : line.path;
     EXPECT_TRUE(!windows || std::system(("ln -sfn " + line.path + " \"$WINEPREFIX/dosdevices/com5\"").c_str()) == 0);
-    pid_t far = !tool.empty() ? spawn(peer, dir / "peer", line.peer, line.peer, null) : 0;
+    pid_t far = !tool.empty() && !xserv ? spawn(peer, dir / "peer", line.peer, line.peer, null) : 0;
+    std::thread server = xserv ? std::thread(run_xserver, xserver_standin{line.peer, dir / "peer", peer, {}, &line.stop})
+                               : std::thread();
     line.program = spawn(command, dir, null, log, log, port);
     int status = finish(line.program, 100);
+    line.stop = xserv;
+    if (server.joinable())
+        server.join();
     std::string printed = slurp(dir / "printed");
     printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
     int far_status = far != 0 ? finish(far, *row.arrived != '\0' ? 30 : 0) : 0;
@@ -676,7 +875,7 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
         // XModem's padding of the last block; a received one as its string.
         std::string expected = slurp(dir / (sends ? "OBJ.hp" : "OBJ")), got = slurp(dir / row.arrived);
         std::size_t padding = got.size() - expected.size();   // none, or wraps round when short
-        if (xmodem && sends && padding < xmodem_long_block && got.find_first_not_of('\x1A', expected.size()) == npos)
+        if (!line.kermit && sends && padding < xmodem_long_block && got.find_first_not_of('\x1A', expected.size()) == npos)
             got.resize(expected.size());
         EXPECT_TRUE(got == expected) << got.size() << " bytes arrived of " << expected.size();
     }
