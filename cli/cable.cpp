@@ -90,6 +90,14 @@ const char* waited_in(const Arguments& arguments)
     return arguments.xmodem ? "XSEND" : "SEND";
 }
 
+// On a terminal, what the program waits for and where, until the
+// progress line takes its place.
+void say_waiting(const Arguments& arguments, const std::string& port_name)
+{
+    if (!quiet_run() && stdout_is_terminal())
+        report(waiting_line, shown_text(port_name).c_str(), waited_in(arguments));
+}
+
 // The protocol the arguments ask for: the one forced, or for a send or a
 // server's command, whichever the calculator waits in.
 line_protocol protocol_of(const Arguments& arguments)
@@ -208,6 +216,9 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, cons
     options.finish = arguments.finish;
     options.abort = &stop;
     options.progress = progress_line("Sent");
+    if (options.progress)
+        options.checking = [] { print(checking_line); };
+    say_waiting(arguments, port_name);
     const stopping old = stop_on_signals();
     const transfer_result result = send_object(port, options, object);
     restore_signals(old);
@@ -255,6 +266,7 @@ int receive_from_calculator(const Arguments& arguments, std::string& name, std::
     options.get = stored_name(arguments.get).empty() ? arguments.get : stored_name(arguments.get);
     options.abort = &stop;
     options.progress = progress_line("Received");
+    say_waiting(arguments, port_name);
     const stopping old = stop_on_signals();
     const transfer_result result = receive_object(port, options, name, object);
     restore_signals(old);

@@ -166,6 +166,11 @@ inline constexpr char not_ascii[] = "File <%s>, line %ju, column %ju: not ASCII 
 
 // The serial line.
 inline constexpr char sent_line_text[] = "Sent %s, %zu bytes, by Kermit.\n";
+// On a terminal, before the transfer: the port, and where the calculator
+// must wait.
+inline constexpr char waiting_line[] = "Waiting for the calculator on %s: start %s. Ctrl-C stops.\n";
+// On a terminal, after the progress line, as the check begins.
+inline constexpr char checking_line[] = "\nChecking what the calculator holds...";
 // To the calculator's XModem server, which stores under the name sent.
 inline constexpr char sent_to_server[] = "Sent %s, %zu bytes, by XModem to the calculator's XModem server.\n";
 // Where a put onto a name that was taken went.

@@ -228,14 +228,15 @@ std::uint32_t bytes_checksum(std::string_view object)
                       object.size() - header_size);
 }
 
-// A generic command to the server, with one resend and a short wait: the
+// A generic command to the server, sent once, with a short wait: the
 // calculator's server answers at once, and RECV, which has ended by now,
-// answers never.
+// answers never, so the check gives up as soon as the server would have
+// answered.
 transfer_result ask_server(serial_port& port, std::string_view command, const send_options& options,
                            const line_watch& watch, std::string& reply)
 {
     kermit_limits limits = options.timing.kermit;
-    limits.retry_limit = 1;
+    limits.retry_limit = 0;
     limits.first_wait = options.timing.check_wait;
     kermit_session session = command_session('G', command, kermit_parameters{}, limits);
     transfer_result result = run_kermit(port, session, line_watch{watch.abort, nullptr}, kermit_begin(session));
@@ -387,6 +388,8 @@ transfer_result put_on_server(serial_port& port, const send_options& options, st
     std::vector<xserver_entry> entries;
     transfer_result listed;
     result.check = check_outcome::unanswered;
+    if (options.checking)
+        options.checking();
     if (server_listing(port, options.timing, line_watch{watch.abort, nullptr}, entries, listed) != transfer_end::done)
         return result;
     result.check = check_outcome::absent;
@@ -584,6 +587,8 @@ transfer_result send_object(serial_port& port, const send_options& options, std:
     result.sent_checksum = bytes_checksum(object);
     if (result.end != transfer_end::done || way != calculator_wait::kermit)
         return result;
+    if (options.check && options.checking)
+        options.checking();
     transfer_end asked = options.check ? check_on_server(port, options, watch, result) : transfer_end::done;
     if (options.finish && asked != transfer_end::line_cut && asked != transfer_end::interrupted) {
         std::string reply;

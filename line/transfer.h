@@ -40,7 +40,10 @@ using line_progress = std::function<void(std::size_t done, std::size_t total)>;
 struct line_timing {
     kermit_limits kermit;
     xmodem_limits xmodem;
-    unsigned check_wait = 3;      // seconds for the server's answer to the directory request or finish
+    // Seconds for a server's answer to a command (the directory request,
+    // finish, the XModem server's commands).  The server answers at once;
+    // RECV, which has ended by the time the check asks, never does.
+    unsigned check_wait = 2;
     unsigned probe_wait = 1;      // seconds between the asks that find how the calculator waits
     unsigned find_wait = 30;      // seconds of asking before the calculator counts as not waiting
 };
@@ -55,6 +58,7 @@ struct send_options {
     // (an E packet, or CANs) and ends as interrupted.
     const volatile std::sig_atomic_t* abort = nullptr;
     line_progress progress;
+    std::function<void()> checking;   // called as the check begins
     line_timing timing;
 };
 

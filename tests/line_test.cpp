@@ -737,6 +737,7 @@ struct Row {
     // A name in the program's folder, planted before the run as a link to
     // a file outside it: neither may change.
     const char* planted = "";
+    bool terminal = false;   // the program prints on a terminal
 };
 
 // The input OBJ holds 5000 bytes, runs among them; korrin writes OBJ.hp.
@@ -804,6 +805,10 @@ const Row rows[] = {
     {"XserverGetMissing", "xserv", "unkorrin --receive PORT --get NOPE got", {}, 1, text(no_such_variable, "NOPE"), ""},
     {"XserverList", "xserv taken", "unkorrin --list PORT", {}, 0, listed, ""},
     {"KermitServerList", "", "unkorrin --list PORT", {}, 0, listed, "", holding("String", sent_sum)},
+    // On a terminal: what korrin waits for and where, then the check.
+    {"WaitingAndCheckingOnATerminal", gkermit, send, {}, 0,
+     text(waiting_line, "%s", "its server, RECV or XRECV"), "peer/OBJ",
+     holding("String", sent_sum), 0, "", true},
     {"KermitNameSteeringTheTerminal", "gkermit -q -P -i -S -s \x1b]0;X\x07\x1b[2J.hp", "unkorrin --receive PORT", {}, 0,
      text(received_line, "\\x1B]0;X\\x07\\x1B[2J.hp", object_size), "_]0;X__[2J"},
 };
@@ -848,8 +853,30 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
     pid_t far = !tool.empty() && !xserv ? spawn(peer, dir / "peer", line.peer, line.peer, null) : 0;
     std::thread server = xserv ? std::thread(run_xserver, xserver_standin{line.peer, dir / "peer", peer, {}, &line.stop})
                                : std::thread();
-    line.program = spawn(command, dir, null, log, log, port);
-    int status = finish(line.program, 100);
+    int screen = -1, screen_tty = -1;
+    if (row.terminal) {
+        ASSERT_EQ(openpty(&screen, &screen_tty, nullptr, nullptr, nullptr), 0);
+        fcntl(screen, F_SETFL, fcntl(screen, F_GETFL) | O_NONBLOCK);
+    }
+    line.program = spawn(command, dir, null, row.terminal ? screen_tty : log, row.terminal ? screen_tty : log, port);
+    // A terminal holds what it is shown until it is read.
+    std::string shown;
+    int exit = 0;
+    for (int ticks = 0; row.terminal && ticks < 5000 && waitpid(line.program, &exit, WNOHANG) == 0; ++ticks) {
+        char buffer[4096];
+        const ssize_t n = read(screen, buffer, sizeof buffer);
+        shown.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(n > 0 ? 0 : 20));
+    }
+    int status = row.terminal ? (WIFEXITED(exit) ? WEXITSTATUS(exit) : -1) : finish(line.program, 100);
+    if (row.terminal) {
+        char buffer[4096];
+        for (ssize_t n; (n = read(screen, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, static_cast<std::size_t>(n));
+        std::ofstream(dir / "printed") << shown;
+        close(screen);
+        close(screen_tty);
+    }
     line.stop = xserv;
     if (server.joinable())
         server.join();
@@ -861,6 +888,7 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
     EXPECT_EQ(status, row.status) << printed;
     EXPECT_NE(printed.find(text(row.message.c_str(), port.c_str())), npos) << printed;
     EXPECT_EQ(printed.find('\x1b'), npos) << "the far end steered the terminal";
+    EXPECT_TRUE(!row.terminal || printed.find(std::string(checking_line) + "\n" + by_kermit + checked) != npos) << printed;
     EXPECT_EQ(slurp(dir / "outside"), "outside");
     EXPECT_TRUE(*row.planted == '\0' || fs::is_symlink(dir / row.planted));
     // The relay answers as the server: korrin asks for the directory, and
