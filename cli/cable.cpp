@@ -203,8 +203,7 @@ std::string stored_name(const std::string& name)
     return reading.bytes;
 }
 
-int send_to_calculator(const Arguments& arguments, const std::string& name, const std::string& stored,
-                       std::string_view object)
+int send_to_calculator(const Arguments& arguments, const std::vector<outgoing>& files)
 {
     const std::string& port_name = arguments.send;
     serial_port port;
@@ -212,51 +211,62 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, cons
         return status;
     send_options options;
     options.protocol = protocol_of(arguments);
-    options.name = stored;
     options.finish = arguments.finish;
     options.abort = &stop;
     options.progress = progress_line("Sent");
     if (options.progress)
         options.checking = [] { print(checking_line); };
+    std::vector<outgoing_file> batch;
+    for (const outgoing& file : files)
+        batch.push_back({file.stored, file.object});
     say_waiting(arguments, port_name);
     const stopping old = stop_on_signals();
-    const transfer_result result = send_object(port, options, object);
+    const transfer_result result = send_objects(port, options, batch);
     restore_signals(old);
-    if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
+    if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr)) {
+        // Of several files, the one that failed, and those sent whole.
+        if (files.size() > 1 && result.files_done < files.size())
+            note("%s was not sent whole; %zu of %zu files before it were.", files[result.files_done].name.c_str(),
+                 result.files_done, files.size());
         return status;
+    }
     if (result.way == calculator_wait::xrecv) {
-        report(sent_by_xmodem, object.size());
+        report(sent_by_xmodem, files.front().object.size());
         report("%s", not_checked);
         return 0;
     }
-    if (result.way == calculator_wait::xmodem_server)
-        report(sent_to_server, name.c_str(), object.size());
-    else
-        report(sent_line_text, name.c_str(), object.size());
+    for (const outgoing& file : files)
+        report(result.way == calculator_wait::xmodem_server ? sent_to_server : sent_line_text, file.name.c_str(),
+               file.object.size());
     if (arguments.finish && !result.server_finished)
         warn(not_finished);
-    if (result.check == check_outcome::unanswered || result.check == check_outcome::not_asked) {
-        report("%s", not_checked);
-        return 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const sent_file& sent = result.sent[i];
+        const char* const name = files[i].name.c_str();
+        if (sent.check == check_outcome::unanswered || sent.check == check_outcome::not_asked) {
+            report("%s", not_checked);
+            return 0;
+        }
+        if (sent.check == check_outcome::absent)
+            return refuse(check_absent, name);
+        if (!held_as_sent(sent))
+            return refuse(check_differs, name, shown_text(utf8_of(sent.entry_type)).c_str(),
+                          static_cast<unsigned>(sent.entry_checksum), static_cast<unsigned>(sent.sent_checksum));
+        // The XModem server stores a put onto a name that is taken as NAME.1.
+        if (!sent.entry_name.empty() && sent.entry_name != files[i].stored)
+            report(checked_beside, shown_text(utf8_of(sent.entry_name)).c_str(),
+                   static_cast<unsigned>(sent.entry_checksum), name);
+        else
+            report(checked_line, name, static_cast<unsigned>(sent.entry_checksum));
     }
-    if (result.check == check_outcome::absent)
-        return refuse(check_absent, name.c_str());
-    if (!held_as_sent(result))
-        return refuse(check_differs, name.c_str(), shown_text(utf8_of(result.entry_type)).c_str(),
-                      static_cast<unsigned>(result.entry_checksum), static_cast<unsigned>(result.sent_checksum));
-    // The XModem server stores a put onto a name that is taken as NAME.1.
-    const std::string held = shown_text(utf8_of(result.entry_name));
-    if (!result.entry_name.empty() && result.entry_name != stored)
-        report(checked_beside, held.c_str(), static_cast<unsigned>(result.entry_checksum), name.c_str());
-    else
-        report(checked_line, name.c_str(), static_cast<unsigned>(result.entry_checksum));
     return 0;
 }
 
-int receive_from_calculator(const Arguments& arguments, std::string& name, std::string& object)
+int receive_from_calculator(const Arguments& arguments, std::vector<received_file>& files, std::size_t& whole)
 {
     const std::string& port_name = arguments.receive;
     serial_port port;
+    whole = 0;
     if (const int status = open_line(arguments, port_name, port))
         return status;
     receive_options options;
@@ -268,18 +278,21 @@ int receive_from_calculator(const Arguments& arguments, std::string& name, std::
     options.progress = progress_line("Received");
     say_waiting(arguments, port_name);
     const stopping old = stop_on_signals();
-    const transfer_result result = receive_object(port, options, name, object);
+    const transfer_result result = receive_objects(port, options, files);
     restore_signals(old);
-    if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
-        return status;
-    // The name came in the calculator's characters, from a peer that may
-    // send anything: it is shown escaped, and a string asked for by name
+    whole = result.files_done;
+    // The names came in the calculator's characters, from a peer that may
+    // send anything: each is shown escaped, and a string asked for by name
     // is saved under that name, whatever name the server answered with.
-    name = utf8_of(name);
-    report(received_line, shown_text(name.empty() ? "received" : name).c_str(), object.size());
-    if (!arguments.get.empty())
-        name = arguments.get;
-    return 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        files[i].name = utf8_of(files[i].name);
+        if (i < whole)
+            report(received_line, shown_text(files[i].name.empty() ? "received" : files[i].name).c_str(),
+                   files[i].bytes.size());
+        if (!arguments.get.empty())
+            files[i].name = arguments.get;
+    }
+    return close_line(port, result, arguments, port_name, options.progress != nullptr);
 }
 
 }  // namespace korrin

@@ -5,10 +5,12 @@
 #define KORRIN_CLI_CABLE_H
 
 #include "arguments.h"
+#include "transfer.h"
 
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korrin {
 
@@ -22,16 +24,24 @@ std::string calculator_name(const std::filesystem::path& input);
 // which its command line reads as something else.  Empty when it cannot.
 std::string stored_name(const std::string& name);
 
-// Sends the whole object file `object` over the port the arguments name,
-// under `stored`, the stored_name of `name`, with a progress line on a
-// terminal and, after a Kermit send to the calculator's server, the check
-// of what it holds.  Returns the exit status.
-int send_to_calculator(const Arguments& arguments, const std::string& name, const std::string& stored,
-                       std::string_view object);
+// A file to send: the name it is shown by, the stored_name the calculator
+// stores it under, and its whole object file.
+struct outgoing {
+    std::string name;
+    std::string stored;
+    std::string object;
+};
 
-// Receives one object over the port the arguments name, into `object`,
-// with the name it came under in `name`.  Returns the exit status.
-int receive_from_calculator(const Arguments& arguments, std::string& name, std::string& object);
+// Sends the files over the port the arguments name, with a progress line
+// on a terminal and, to a server, the check of what it holds.  Returns the
+// exit status.
+int send_to_calculator(const Arguments& arguments, const std::vector<outgoing>& files);
+
+// Receives the files of one transfer over the port the arguments name,
+// into `files`, each with the name it came under in UTF-8 (or the name
+// asked for with --get); the first `whole` of them came whole, even when
+// the transfer then failed.  Returns the exit status.
+int receive_from_calculator(const Arguments& arguments, std::vector<received_file>& files, std::size_t& whole);
 
 // Prints the variables of the calculator's current directory, one a line,
 // from whichever server it waits in on the port the arguments name.

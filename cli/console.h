@@ -132,6 +132,7 @@ inline constexpr char unkorrin_done[] = "Done.\n\n";
 inline constexpr char missing_arguments[] = "Missing arguments.";
 inline constexpr char too_many_arguments[] = "Too many arguments.";
 inline constexpr char unknown_option[] = "Unknown option <%s>.";
+inline constexpr char one_file_only[] = "Option <%s> works with one file only.";
 // An option, then the one it works with.
 inline constexpr char works_only_with[] = "Option <%s> works with %s only.";
 

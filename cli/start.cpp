@@ -212,15 +212,30 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     // the output's.  A shell pattern that matched three files must not
     // pick one of them as the output.
     const bool receiving = !arguments.receive.empty();
-    if (arguments.files.size() > (receiving ? 1 : 2)) {
-        refuse(too_many_arguments);
-        if (!receiving)
-#ifdef _WIN32
-            note("each file is converted on its own; for several: for %%f in (*.txt) do %s \"%%f\"", program.name);
-#else
-            note("each file is converted on its own; for several: for f in *.txt; do %s \"$f\"; done", program.name);
-#endif
-        return try_help(program);
+    if (receiving && arguments.files.size() > 1)
+        return misused(program, too_many_arguments);
+    // Sent, every name is a file to send, all in one transfer.
+    if (!arguments.send.empty()) {
+        if (arguments.files.empty())
+            return misused(program, missing_arguments);
+        if (!arguments.name.empty() && arguments.files.size() > 1)
+            return misused(program, one_file_only, "--name");
+        for (const fs::path& file : arguments.files)
+            if (const int status = work(file, nullptr, arguments))
+                return status;
+        return 0;
+    }
+    // Several names: each file into the last, a folder, as cp puts them;
+    // or, when the last is none, each by the one-name rule.  The first
+    // failure ends the run, the files done before it whole.
+    if (!receiving && arguments.files.size() > 2) {
+        std::error_code unused;
+        const fs::path& last = arguments.files.back();
+        const bool into_folder = fs::is_directory(last, unused);
+        for (std::size_t i = 0; i + (into_folder ? 1 : 0) < arguments.files.size(); ++i)
+            if (const int status = work(arguments.files[i], into_folder ? &last : nullptr, arguments))
+                return status;
+        return 0;
     }
     if (!arguments.list.empty())
         return arguments.files.empty() ? list_calculator(arguments) : misused(program, too_many_arguments);

@@ -201,18 +201,17 @@ int as_object(Source& in, std::uintmax_t& size, const std::string& name)
     return 0;
 }
 
-}  // namespace
-
-int unwrap(const fs::path& object, const fs::path* named_output, const Arguments& arguments)
+// Takes the string out of `object`, or out of the file `received` from the
+// calculator, into the output named.
+int unwrap_one(const fs::path& object, const fs::path* named_output, const Arguments& arguments,
+               received_file* received_file)
 {
     // Received over the line, the object is held whole, with the name it
     // came under; with no output named, or a folder, its string goes into
     // the current folder or that one under a name of its own.
-    std::string received_name;
-    std::string received;
-    const bool receiving = !arguments.receive.empty();
-    if (receiving && receive_from_calculator(arguments, received_name, received) != 0)
-        return 1;
+    const bool receiving = received_file != nullptr;
+    const std::string received_name = receiving ? received_file->name : std::string();
+    std::string received = receiving ? std::move(received_file->bytes) : std::string();
     const std::string in_name = receiving ? shown_text(received_name) : display_name(object);
     if ((!receiving && object.empty()) || (named_output && named_output->empty()))
         return refuse(empty_name);
@@ -317,6 +316,26 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
         warn(goes_on, in_name.c_str());
     print(unkorrin_done);
     return 0;
+}
+
+}  // namespace
+
+int unwrap(const fs::path& object, const fs::path* named_output, const Arguments& arguments)
+{
+    if (arguments.receive.empty())
+        return unwrap_one(object, named_output, arguments, nullptr);
+    std::vector<received_file> files;
+    std::size_t whole = 0;
+    const int status = receive_from_calculator(arguments, files, whole);
+    // Every file that came whole is kept, even when the transfer failed
+    // after it.  An output file named takes the first; the others go into
+    // the current folder under their own names.
+    std::error_code unused;
+    const bool folder = named_output && fs::is_directory(*named_output, unused);
+    for (std::size_t i = 0; i < whole; ++i)
+        if (const int failed = unwrap_one({}, i == 0 || folder ? named_output : nullptr, arguments, &files[i]))
+            return failed;
+    return status;
 }
 
 }  // namespace korrin

@@ -46,6 +46,9 @@ struct Body {
 // writes one object over another's (a.txt and a.dat both give a.hp).
 std::vector<fs::path> written;
 
+// The files read so far of those to send.
+std::vector<outgoing> queued;
+
 // The object file written for `input` when no output is named: beside it,
 // its extension replaced by ".hp" (notes.txt gives notes.hp, README gives
 // README.hp).
@@ -298,9 +301,11 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
                                       !whole && body.first < size, in_name);
     }
 
-    if (sending && !named_output) {
+    // Every file named is sent, all in one transfer once the last is read.
+    if (sending) {
         close_input(in);
-        return send_to_calculator(arguments, name, stored, object_file(*body.held));
+        queued.push_back({name, stored, object_file(*body.held)});
+        return queued.size() == arguments.files.size() ? send_to_calculator(arguments, queued) : 0;
     }
 
     fs::path output = named_output ? *named_output : fs::path();
@@ -346,7 +351,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         return fail_after_dots(failure, out_name, writing_failed);
     written.push_back(key);
     print(korrin_done);
-    return sending ? send_to_calculator(arguments, name, stored, object_file(*body.held)) : 0;
+    return 0;
 }
 
 }  // namespace korrin

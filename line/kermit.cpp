@@ -161,6 +161,28 @@ std::string resend(kermit_session& session)
 unsigned next_seq(unsigned seq) { return (seq + 1) % sequence_modulus; }
 unsigned previous_seq(unsigned seq) { return (seq + sequence_modulus - 1) % sequence_modulus; }
 
+// The file header of the file to send now, as packet `seq`.
+std::string file_header(kermit_session& session)
+{
+    std::size_t taken = 0;
+    std::string field = kermit_encode(session.name, 0, data_room(session), session.agreement, taken);
+    if (taken < session.name.size())
+        return end_session(session, kermit_end::refused, "Name too long", true);
+    session.phase = kermit_phase::file_header;
+    return packet_bytes(session, 'F', session.seq, field, session.agreement.check_type);
+}
+
+// The batch's next file, from its header on.
+std::string next_file(kermit_session& session)
+{
+    ++session.file;
+    session.name = session.batch[session.file].name;
+    session.object = session.batch[session.file].object;
+    session.acknowledged = 0;
+    session.in_flight_end = 0;
+    return file_header(session);
+}
+
 // The next packet once the one in flight was acknowledged: a sender's next
 // packet, or, for a command, the end with the server's short reply.
 std::string send_next(kermit_session& session, const kermit_packet& ack)
@@ -168,16 +190,10 @@ std::string send_next(kermit_session& session, const kermit_packet& ack)
     session.answered = true;
     session.retries = 0;
     switch (session.phase) {
-    case kermit_phase::send_init: {
+    case kermit_phase::send_init:
         session.agreement = kermit_agree(session.ours, ack.data);
-        std::size_t taken = 0;
-        std::string field = kermit_encode(session.name, 0, data_room(session), session.agreement, taken);
-        if (taken < session.name.size())
-            return end_session(session, kermit_end::refused, "Name too long", true);
-        session.phase = kermit_phase::file_header;
         session.seq = next_seq(session.seq);
-        return packet_bytes(session, 'F', session.seq, field, session.agreement.check_type);
-    }
+        return file_header(session);
     case kermit_phase::file_header:
         session.stored_name = kermit_decode(ack.data, session.agreement);
         session.phase = kermit_phase::file_data;
@@ -190,8 +206,10 @@ std::string send_next(kermit_session& session, const kermit_packet& ack)
         session.acknowledged = session.in_flight_end;
         break;
     case kermit_phase::end_of_file:
-        session.phase = kermit_phase::end_of_batch;
         session.seq = next_seq(session.seq);
+        if (session.file + 1 < session.batch.size())
+            return next_file(session);
+        session.phase = kermit_phase::end_of_batch;
         return packet_bytes(session, 'B', session.seq, {}, session.agreement.check_type);
     case kermit_phase::command:
         session.received = kermit_decode(ack.data, session.agreement);
@@ -304,23 +322,27 @@ std::string receiver_step(kermit_session& session, const kermit_arrival& arrival
     case 'X':
         if (session.phase != kermit_phase::receive_file)
             return nak(session);
-        // The calculator sends one object; a second file would be lost
-        // without a word, so it is refused.
+        // The calculator's SEND of a list sends a batch: the file before
+        // this one is whole.
         if (session.file_seen)
-            return end_session(session, kermit_end::refused, "One file at a time", true);
+            session.received_before.push_back({std::move(session.received_name), std::move(session.received)});
+        session.received.clear();
         session.file_seen = true;
         session.received_name = kermit_decode(packet.data, session.agreement);
         session.phase = kermit_phase::receive_data;
         break;
     case 'A':
         break;
-    case 'D':
+    case 'D': {
         if (session.phase != kermit_phase::receive_data)
             return nak(session);
-        session.received += kermit_decode(packet.data, session.agreement);
-        if (session.received.size() > kermit_most_bytes(session.received))
+        const std::string bytes = kermit_decode(packet.data, session.agreement);
+        session.received += bytes;
+        session.received_total += bytes.size();
+        if (session.received.size() > kermit_most_bytes(session.received) || session.received_total > max_text_bytes)
             return end_session(session, kermit_end::too_large, "Too much data", true);
         break;
+    }
     case 'Z':
         if (session.phase != kermit_phase::receive_data)
             return nak(session);
@@ -542,9 +564,16 @@ kermit_parameters receiver_reply(const kermit_parameters& ours, std::string_view
 kermit_session send_session(std::string_view name, std::string_view object,
                             const kermit_parameters& ours, const kermit_limits& limits)
 {
+    return batch_session({{name, object}}, ours, limits);
+}
+
+kermit_session batch_session(std::vector<kermit_file> batch, const kermit_parameters& ours,
+                             const kermit_limits& limits)
+{
     kermit_session session = new_session(kermit_phase::send_init, ours, limits);
-    session.name = name;
-    session.object = object;
+    session.batch = std::move(batch);
+    session.name = session.batch.front().name;
+    session.object = session.batch.front().object;
     return session;
 }
 

@@ -35,6 +35,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korrin {
 
@@ -153,10 +154,23 @@ struct kermit_limits {
     unsigned start_tries = 24;       // a receiver's NAKs while waiting for the first S
 };
 
-// The most a receiver takes before it stops the sender: the largest
-// object file, or, for text the calculator's SEND wrote (which opens with
-// "%%HP:"), the longest text that can stand for a string.
+// The most a receiver takes of one file before it stops the sender: the
+// largest object file, or, for text the calculator's SEND wrote (which
+// opens with "%%HP:"), the longest text that can stand for a string.  A
+// batch holds no more than the longest text in all.
 std::size_t kermit_most_bytes(std::string_view start);
+
+// A file to send: its name and bytes.
+struct kermit_file {
+    std::string_view name;
+    std::string_view object;
+};
+
+// A file received whole: its name and bytes.
+struct kermit_received {
+    std::string name;
+    std::string bytes;
+};
 
 struct kermit_session {
     kermit_phase phase = kermit_phase::done;
@@ -169,8 +183,11 @@ struct kermit_session {
     bool answered = false;         // the other side has sent one good packet
     std::string last_sent;         // the bytes to send again after a NAK or a timeout
 
-    // A sender's file: its name and bytes (the caller keeps them alive), how
-    // far the acknowledged packets reach and how far the one in flight does.
+    // A sender's files, one batch (the caller keeps them alive); the one
+    // being sent, its name and bytes, how far the acknowledged packets
+    // reach and how far the one in flight does.
+    std::vector<kermit_file> batch;
+    std::size_t file = 0;
     std::string_view name;
     std::string_view object;
     std::size_t acknowledged = 0;
@@ -182,9 +199,12 @@ struct kermit_session {
     std::string command_data;
 
     // What a receiver took in: the name from F (or the X header's text),
-    // the file's bytes, or a server's short reply.
+    // the file's bytes, or a server's short reply; the files of the batch
+    // before it, whole; and how many bytes all of them hold.
     std::string received_name;
     std::string received;
+    std::vector<kermit_received> received_before;
+    std::size_t received_total = 0;
     bool file_seen = false;
 
     std::string error_text;        // the other side's E text, or the text we sent in ours
@@ -195,6 +215,11 @@ struct kermit_session {
 kermit_session send_session(std::string_view name, std::string_view object,
                             const kermit_parameters& ours, const kermit_limits& limits);
 
+// A session that sends the files of `batch` one after the other, then ends
+// the batch.
+kermit_session batch_session(std::vector<kermit_file> batch, const kermit_parameters& ours,
+                             const kermit_limits& limits);
+
 // A session that gives a server one command: `type` 'G' (generic, `data`
 // "D" for its directory, "F" to finish) or 'R' (send me the file `data`).
 // The answer is a short acknowledgement or a whole transfer, whose bytes
@@ -202,7 +227,8 @@ kermit_session send_session(std::string_view name, std::string_view object,
 kermit_session command_session(char type, std::string_view data,
                                const kermit_parameters& ours, const kermit_limits& limits);
 
-// A session that waits for a sender's Send-Init and takes one file.
+// A session that waits for a sender's Send-Init and takes every file of
+// its batch.
 kermit_session receive_session(const kermit_parameters& ours, const kermit_limits& limits);
 
 // The first bytes to send: a Send-Init, a command, or nothing for a receiver.

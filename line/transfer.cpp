@@ -175,7 +175,7 @@ transfer_result run_kermit(serial_port& port, kermit_session& session, const lin
     }
     result.end = kermit_outcome(session.end);
     result.peer_text = session.error_text;
-    result.bytes = kermit_done(session);
+    result.files_done = session.end == kermit_end::done ? session.batch.size() : session.file;
     return result;
 }
 
@@ -214,7 +214,7 @@ transfer_result run_xmodem(serial_port& port, xmodem_session& session, const lin
         }
     }
     result.end = xmodem_outcome(session.end);
-    result.bytes = session.sends ? session.acknowledged : session.received.size();
+    result.files_done = session.end == xmodem_end::done;
     return result;
 }
 
@@ -244,24 +244,28 @@ transfer_result ask_server(serial_port& port, std::string_view command, const se
     return result;
 }
 
-// The object is across by now, so a line that is cut during the check (as
-// when the far end hangs up once its receiver ends) or a user who stops it
-// leaves the transfer done and unchecked.  Gives how the asking ended.
-transfer_end check_on_server(serial_port& port, const send_options& options, const line_watch& watch,
-                             transfer_result& result)
+// The objects are across by now, so a line that is cut during the check
+// (as when the far end hangs up once its receiver ends) or a user who
+// stops it leaves the transfer done and unchecked.  Gives how the asking
+// ended.
+transfer_end check_on_server(serial_port& port, const send_options& options, const std::vector<outgoing_file>& files,
+                             const line_watch& watch, transfer_result& result)
 {
     std::string reply;
     transfer_result asked = ask_server(port, directory_command, options, watch, reply);
-    result.check = check_outcome::unanswered;
-    if (asked.end != transfer_end::done)
-        return asked.end;
-    directory_entry entry = find_directory_entry(reply, options.name);
-    if (entry.lookup == directory_lookup::absent)
-        result.check = check_outcome::absent;
-    if (entry.lookup == directory_lookup::found) {
-        result.check = check_outcome::found;
-        result.entry_type = entry.type;
-        result.entry_checksum = entry.checksum;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        sent_file& sent = result.sent[i];
+        sent.check = check_outcome::unanswered;
+        if (asked.end != transfer_end::done)
+            continue;
+        directory_entry entry = find_directory_entry(reply, files[i].name);
+        if (entry.lookup == directory_lookup::absent)
+            sent.check = check_outcome::absent;
+        if (entry.lookup == directory_lookup::found) {
+            sent.check = check_outcome::found;
+            sent.entry_type = entry.type;
+            sent.entry_checksum = entry.checksum;
+        }
     }
     return asked.end;
 }
@@ -365,42 +369,52 @@ transfer_end server_listing(serial_port& port, const line_timing& timing, const 
     return result.end;
 }
 
-// Puts the object on the XModem server under the name, then finds where it
-// went: the newest variable of the listing, NAME or, when NAME was there
+// Puts each object on the XModem server under its name, then finds where
+// each went in the listing, newest first: NAME or, when NAME was there
 // already, NAME.1.
-transfer_result put_on_server(serial_port& port, const send_options& options, std::string_view object,
+transfer_result put_on_server(serial_port& port, const send_options& options, const std::vector<outgoing_file>& files,
                               const line_watch& watch)
 {
     transfer_result result;
-    std::string inbox;
-    if (server_command(port, xserver_put, &options.name, nullptr, options.timing, watch, result, inbox) !=
-        transfer_end::done)
-        return result;
-    xmodem_limits limits = options.timing.xmodem;
-    limits.start_wait = options.timing.check_wait + limits.ask_wait;
-    xmodem_session session = xmodem_send_session(object, limits);
-    std::string out;
-    for (char c : inbox)
-        out += xmodem_send_step(session, xmodem_arrival{false, static_cast<unsigned char>(c)});
-    result = run_xmodem(port, session, watch, out);
+    for (const outgoing_file& file : files) {
+        std::string inbox;
+        if (server_command(port, xserver_put, &file.name, nullptr, options.timing, watch, result, inbox) !=
+            transfer_end::done)
+            break;
+        xmodem_limits limits = options.timing.xmodem;
+        limits.start_wait = options.timing.check_wait + limits.ask_wait;
+        xmodem_session session = xmodem_send_session(file.object, limits);
+        std::string out;
+        for (char c : inbox)
+            out += xmodem_send_step(session, xmodem_arrival{false, static_cast<unsigned char>(c)});
+        const std::size_t done = result.files_done;
+        result = run_xmodem(port, session, watch, out);
+        result.files_done += done;
+        if (result.end != transfer_end::done)
+            break;
+    }
+    result.sent.resize(files.size());
     if (result.end != transfer_end::done || !options.check)
         return result;
-    std::vector<xserver_entry> entries;
-    transfer_result listed;
-    result.check = check_outcome::unanswered;
     if (options.checking)
         options.checking();
-    if (server_listing(port, options.timing, line_watch{watch.abort, nullptr}, entries, listed) != transfer_end::done)
-        return result;
-    result.check = check_outcome::absent;
-    for (const xserver_entry& entry : entries) {
-        if (entry.name != options.name && entry.name.rfind(options.name + ".", 0) != 0)
-            continue;
-        result.check = check_outcome::found;
-        result.entry_name = entry.name;
-        result.entry_type = entry.prolog == listed_string_prolog ? string_type : "another kind";
-        result.entry_checksum = entry.checksum;
-        break;
+    std::vector<xserver_entry> entries;
+    transfer_result listed;
+    const bool answered = server_listing(port, options.timing, line_watch{watch.abort, nullptr}, entries, listed) ==
+                          transfer_end::done;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        sent_file& sent = result.sent[i];
+        sent.check = answered ? check_outcome::absent : check_outcome::unanswered;
+        const std::string& name = files[i].name;
+        for (const xserver_entry& entry : entries) {
+            if (entry.name != name && entry.name.rfind(name + ".", 0) != 0)
+                continue;
+            sent.check = check_outcome::found;
+            sent.entry_name = entry.name;
+            sent.entry_type = entry.prolog == listed_string_prolog ? string_type : "another kind";
+            sent.entry_checksum = entry.checksum;
+            break;
+        }
     }
     if (options.finish)
         result.server_finished = !send(port, std::string(1, xserver_quit));
@@ -551,17 +565,20 @@ calculator_wait find_server(serial_port& port, const receive_options& options, c
 
 }  // namespace
 
-bool held_as_sent(const transfer_result& result)
+bool held_as_sent(const sent_file& file)
 {
-    return result.check == check_outcome::found && result.entry_type == string_type
-           && result.entry_checksum == result.sent_checksum;
+    return file.check == check_outcome::found && file.entry_type == string_type
+           && file.entry_checksum == file.sent_checksum;
 }
 
-transfer_result send_object(serial_port& port, const send_options& options, std::string_view object)
+transfer_result send_objects(serial_port& port, const send_options& options, const std::vector<outgoing_file>& files)
 {
     line_watch watch{options.abort, &options.progress};
     transfer_result result;
-    kermit_session kermit = send_session(options.name, object, kermit_parameters{}, options.timing.kermit);
+    std::vector<kermit_file> batch;
+    for (const outgoing_file& file : files)
+        batch.push_back({file.name, file.object});
+    kermit_session kermit = batch_session(batch, kermit_parameters{}, options.timing.kermit);
     const std::string kermit_start = kermit_begin(kermit);
     calculator_wait way = options.protocol == line_protocol::kermit ? calculator_wait::kermit : calculator_wait::unknown;
     std::string inbox;
@@ -572,24 +589,31 @@ transfer_result send_object(serial_port& port, const send_options& options, std:
         if (way == calculator_wait::unknown)
             return result;
     }
-    if (way == calculator_wait::xrecv) {
-        xmodem_session session = xmodem_send_session(object, options.timing.xmodem);
+    if (way == calculator_wait::xrecv && files.size() > 1) {
+        // XRECV takes one object and ends.
+        (void)send(port, std::string(8, static_cast<char>(xmodem_can)));
+        result.end = transfer_end::refused;
+        result.peer_text = "XRECV takes one file at a time";
+    } else if (way == calculator_wait::xrecv) {
+        xmodem_session session = xmodem_send_session(files.front().object, options.timing.xmodem);
         std::string out;
         for (char c : inbox)
             out += xmodem_send_step(session, xmodem_arrival{false, static_cast<unsigned char>(c)});
         result = run_xmodem(port, session, watch, out);
     } else if (way == calculator_wait::xmodem_server) {
-        result = put_on_server(port, options, object, watch);
+        result = put_on_server(port, options, files, watch);
     } else {
         result = run_kermit(port, kermit, watch, inbox.empty() ? kermit_start : std::string(), inbox);
     }
     result.way = way;
-    result.sent_checksum = bytes_checksum(object);
+    result.sent.resize(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+        result.sent[i].sent_checksum = bytes_checksum(files[i].object);
     if (result.end != transfer_end::done || way != calculator_wait::kermit)
         return result;
     if (options.check && options.checking)
         options.checking();
-    transfer_end asked = options.check ? check_on_server(port, options, watch, result) : transfer_end::done;
+    transfer_end asked = options.check ? check_on_server(port, options, files, watch, result) : transfer_end::done;
     if (options.finish && asked != transfer_end::line_cut && asked != transfer_end::interrupted) {
         std::string reply;
         result.server_finished = ask_server(port, finish_command, options, watch, reply).end == transfer_end::done;
@@ -597,17 +621,17 @@ transfer_result send_object(serial_port& port, const send_options& options, std:
     return result;
 }
 
-transfer_result receive_object(serial_port& port, const receive_options& options, std::string& name,
-                               std::string& object)
+transfer_result receive_objects(serial_port& port, const receive_options& options, std::vector<received_file>& files)
 {
     line_watch watch{options.abort, &options.progress};
     transfer_result result;
+    files.clear();
     // A variable asked for by name comes from whichever server waits.
     if (!options.get.empty() && options.protocol != line_protocol::kermit) {
         calculator_wait way = find_server(port, options, watch, result);
         if (way == calculator_wait::xmodem_server) {
-            result = get_from_server(port, options, object, watch);
-            name = options.get;
+            files.push_back({options.get, {}});
+            result = get_from_server(port, options, files.back().bytes, watch);
         }
         if (way != calculator_wait::kermit) {
             result.way = way;
@@ -617,17 +641,18 @@ transfer_result receive_object(serial_port& port, const receive_options& options
     if (options.protocol == line_protocol::xmodem) {
         xmodem_session session = xmodem_receive_session(options.timing.xmodem);
         result = run_xmodem(port, session, watch, xmodem_begin(session));
-        name.clear();
-        object = std::move(session.received);
-        cut_padding(object);
+        files.push_back({{}, std::move(session.received)});
+        cut_padding(files.back().bytes);
         return result;
     }
     kermit_session session = options.get.empty()
                                  ? receive_session(kermit_parameters{}, options.timing.kermit)
                                  : command_session('R', options.get, kermit_parameters{}, options.timing.kermit);
     result = run_kermit(port, session, watch, kermit_begin(session));
-    name = session.received_name;
-    object = std::move(session.received);
+    for (kermit_received& file : session.received_before)
+        files.push_back({std::move(file.name), std::move(file.bytes)});
+    files.push_back({std::move(session.received_name), std::move(session.received)});
+    result.files_done = session.end == kermit_end::done ? files.size() : session.received_before.size();
     return result;
 }
 

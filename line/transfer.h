@@ -50,7 +50,6 @@ struct line_timing {
 
 struct send_options {
     line_protocol protocol = line_protocol::any;
-    std::string name;             // what the calculator stores it under (Kermit and the XModem server)
     bool check = true;            // ask the server's directory for what it now holds
     bool finish = false;          // end the calculator's server afterwards
     // Set by the program's signal handler to stop the transfer: the loop
@@ -95,21 +94,38 @@ enum class check_outcome {
     found,             // entry_type and entry_checksum hold the entry's figures
 };
 
+// A file to send: the name the calculator stores it under (Kermit and
+// the XModem server; XModem to XRECV carries none), and the whole object
+// file, which the caller keeps alive.
+struct outgoing_file {
+    std::string name;
+    std::string_view object;
+};
+
+// What the server says it holds after a send, for one file sent.
+struct sent_file {
+    check_outcome check = check_outcome::not_asked;
+    std::string entry_name;           // where it went (the XModem server stores a taken NAME as NAME.1)
+    std::string entry_type;
+    std::uint32_t entry_checksum = 0;
+    std::uint32_t sent_checksum = 0;  // the BYTES checksum of the object sent
+};
+
+// A file received whole: the name the sender gave (none by XModem), and
+// its bytes.
+struct received_file {
+    std::string name;
+    std::string bytes;
+};
+
 struct transfer_result {
     transfer_end end = transfer_end::done;
     std::string peer_text;
     std::error_code error;
-    std::size_t bytes = 0;        // bytes acknowledged by the other side, or received
-    std::string stored_name;      // the name the calculator's ACK of the file header gave
-
-    check_outcome check = check_outcome::not_asked;
-    std::string entry_type;
-    std::uint32_t entry_checksum = 0;
-    std::uint32_t sent_checksum = 0;  // the BYTES checksum of the object sent
+    std::size_t files_done = 0;       // files sent or received whole, before any failure
+    std::vector<sent_file> sent;      // a send's files, with the check of each
     bool server_finished = false;     // the server acknowledged the finish command
-
     calculator_wait way = calculator_wait::unknown;  // where the calculator was found waiting
-    std::string entry_name;       // XModem server: the name the string went under
 };
 
 // One variable of a server's directory, as --list shows it: its name in
@@ -127,17 +143,16 @@ struct listed_variable {
 
 // Whether the check found the object as it was sent: a String whose
 // checksum is the one BYTES shows for what was sent.
-bool held_as_sent(const transfer_result& result);
+bool held_as_sent(const sent_file& file);
 
-// Sends `object` (a whole object file) over `port`.
-transfer_result send_object(serial_port& port, const send_options& options, std::string_view object);
+// Sends the files over `port`: to the Kermit server or RECV in one batch,
+// to the XModem server one after the other, to XRECV only one.
+transfer_result send_objects(serial_port& port, const send_options& options, const std::vector<outgoing_file>& files);
 
-// Receives one object over `port`: `name` is the name the sender gave (none
-// by XModem), `object` the bytes.  An XModem transfer of a string object is
-// cut at the object's own length, which drops the padding of its last
-// block.
-transfer_result receive_object(serial_port& port, const receive_options& options, std::string& name,
-                               std::string& object);
+// Receives the files of one transfer over `port`, into `files`: a batch by
+// Kermit, one by XModem.  An XModem transfer of a string object is cut at
+// the object's own length, which drops the padding of its last block.
+transfer_result receive_objects(serial_port& port, const receive_options& options, std::vector<received_file>& files);
 
 // The variables of the calculator's current directory, from whichever
 // server it waits in.

@@ -248,9 +248,12 @@ const Row failures[] = {
     tells(unkorrin_command, "unkorrin_help", {"-h"}, "Usage: unkorrin [option...] object_file [output_file]\n"),
     tells(unkorrin_command, "unkorrin_version", {"--version"}, "unkorrin " KORRIN_RELEASE "\nCopyright"),
     refused("no_arguments", {}, error("Missing arguments."), try_help),
-    // A shell pattern that matched three files picks none as the output.
-    refused("too_many_arguments", {"in", "out", "other"}, error("Too many arguments."),
-            "each file is converted on its own; for several: for f in *.txt; do korrin \"$f\"; done\nkorrin: " + try_help),
+    // Several names: each file into the last, a folder, as cp puts them.
+    [] {
+        Row row = quietly(converts_abc("several_files_into_a_folder", {"-q", "in", "in2", "folder"}, "folder/in.hp"));
+        row.objects["folder/in2.hp"] = row.objects["folder/in.hp"];
+        return row.prepared("cp in in2");
+    }(),
     // Refused wherever it stands, --help beside it too.
     refused("unknown_option", {"in", "out", "--frobnicate"}, error("Unknown option <--frobnicate>."), try_help),
     refused("unknown_option_before_help", {"--bogus", "-h"}, error("Unknown option <--bogus>."), try_help),

@@ -168,9 +168,9 @@ const SessionRow session_rows[] = {
     {"data before the file header and unknown packets, repeated, run out the retries", receiver, "",
      {{"S0 ~- @-#Y3", "Y0 ~* @-#N3 "}, {"D1 AB", "N1"}, {"Q1", "N1"}, {"D1 AB", "N1"}, {"Q1", "E1 Too many retries"}},
      kermit_end::too_many_retries, "Too many retries", ""},
-    {"a second file is refused, not lost", receiver, "",
-     {{"S0 ~- @-#Y3", "Y0 ~* @-#N3 "}, {"F1 A", "Y1"}, {"Z2", "Y2"}, {"F3 B", "E3 One file at a time"}},
-     kermit_end::refused, "One file at a time", ""},
+    {"a batch of two files, as SEND of a list sends it", receiver, "",
+     {{"S0 ~- @-#Y3", "Y0 ~* @-#N3 "}, {"F1 A", "Y1"}, {"D2 a", "Y2"}, {"Z3", "Y3"}, {"F4 B", "Y4"}, {"D5 b", "Y5"},
+      {"Z6", "Y6"}, {"B7", "Y7"}}, kermit_end::done, "", "b"},
     // A NAK of the next number is no ACK of a command: the ACK carries the reply.
     {"finish: the server acknowledges", [] { return command_session('G', "F", kermit_parameters{}, few_retries); },
      "G0 F", {{"N1", "G0 F"}, {"Y0", ""}}, kermit_end::done, "", ""},
