@@ -25,7 +25,7 @@ set(overrides)
 # Lintian wants each entry of the changelog dated later than the one before
 # it, but CHANGELOG.md dates a release by its day, and two releases can
 # share one.
-file(STRINGS "${CPACK_KORRIN_SOURCE_DIR}/CHANGELOG.md" releases REGEX "^## ")
+file(STRINGS "${CPACK_KORRIN_SOURCE_DIR}/CHANGELOG.md" releases REGEX "^## [0-9]")
 list(TRANSFORM releases REPLACE "^## [^ ]+ \\((.*)\\)$" "\\1")
 list(LENGTH releases count)
 if(count GREATER 1)
