@@ -3,7 +3,9 @@
 # entry, each "- " item becomes a "  * " item, its indented lines (nested
 # "- " items included) indented two columns more, and other text is left
 # out. The newest heading must name `version`, the
-# release being packaged; `package` and `maintainer` fill in the rest.
+# release being packaged; `package` and `maintainer` fill in the rest. An
+# "## Unreleased" heading above it gathers what the next release brings,
+# and is left out until it names that release.
 # Dates come from the headings, never from the clock, so every build of a
 # release writes the same file.
 
@@ -28,6 +30,10 @@ function rfc5322_date(iso,    y, m, d, wday) {
     return sprintf("%s, %02d %s %04d 00:00:00 +0000",
         substr("SunMonTueWedThuFriSat", wday * 3 + 1, 3), d,
         substr("JanFebMarAprMayJunJulAugSepOctNovDec", m * 3 - 2, 3), y)
+}
+
+/^## Unreleased$/ && entries == 0 {
+    next
 }
 
 /^## / {

@@ -1,4 +1,12 @@
 # Run by cpack on the staged files before it packs the .deb.
+# The package's programs link the C and C++ libraries shared, so the
+# system's fixes to them reach korrin, and dpkg-shlibdeps names them in its
+# Depends. Programs with the libraries linked in (KORRIN_STATIC) would carry
+# code of both that the package neither names nor updates.
+if(CPACK_KORRIN_STATIC)
+  message(FATAL_ERROR "The Debian package is made from a build whose programs "
+    "link the C and C++ libraries shared: configure it with KORRIN_STATIC=OFF.")
+endif()
 set(stage "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 set(doc "${stage}${CPACK_PACKAGING_INSTALL_PREFIX}/${CPACK_KORRIN_DOCDIR}")
 
@@ -17,7 +25,7 @@ set(overrides)
 # Lintian wants each entry of the changelog dated later than the one before
 # it, but CHANGELOG.md dates a release by its day, and two releases can
 # share one.
-file(STRINGS "${CPACK_KORRIN_SOURCE_DIR}/CHANGELOG.md" releases REGEX "^## ")
+file(STRINGS "${CPACK_KORRIN_SOURCE_DIR}/CHANGELOG.md" releases REGEX "^## [0-9]")
 list(TRANSFORM releases REPLACE "^## [^ ]+ \\((.*)\\)$" "\\1")
 list(LENGTH releases count)
 if(count GREATER 1)
@@ -29,17 +37,6 @@ if(count GREATER 1)
       "# dates releases by the day.\n"
       "korrin: latest-changelog-entry-without-new-date\n")
   endif()
-endif()
-# Linked statically, the programs need no library, which lintian takes for
-# a shared library that forgot to name the C library.
-if(CPACK_KORRIN_STATIC)
-  string(APPEND overrides
-    "# The programs are linked statically, the C library in them: a run is\n"
-    "# mostly the start of the process, and loading a shared C library costs\n"
-    "# a run a tenth of its time.\n")
-  foreach(program IN LISTS CPACK_KORRIN_PROGRAMS)
-    string(APPEND overrides "korrin: shared-library-lacks-prerequisites [usr/bin/${program}]\n")
-  endforeach()
 endif()
 if(overrides)
   set(folder "${stage}${CPACK_PACKAGING_INSTALL_PREFIX}/share/lintian/overrides")

@@ -144,7 +144,6 @@ checksum and size the calculator's BYTES command shows for the string.]])
   set(CPACK_KORRIN_DOCDIR ${CMAKE_INSTALL_DOCDIR})
   set(CPACK_KORRIN_GZIP ${KORRIN_GZIP})
   set(CPACK_KORRIN_STATIC ${korrin_static_programs})
-  set(CPACK_KORRIN_PROGRAMS ${KORRIN_PROGRAMS})
   list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian-stage.cmake)
 endif()
 
