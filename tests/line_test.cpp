@@ -805,6 +805,11 @@ const Row rows[] = {
     {"XserverGetMissing", "xserv", "unkorrin --receive PORT --get NOPE got", {}, 1, text(no_such_variable, "NOPE"), ""},
     {"XserverList", "xserv taken", "unkorrin --list PORT", {}, 0, listed, ""},
     {"KermitServerList", "", "unkorrin --list PORT", {}, 0, listed, "", holding("String", sent_sum)},
+    // Several files in one session, both ways, as SEND of a list sends them.
+    {"KermitBatchToGkermit", gkermit, "korrin --send PORT OBJ OBJ2", {}, 0,
+     by_kermit + text(sent_line_text, "OBJ2", object_size), "peer/OBJ2"},
+    {"KermitBatchFromGkermit", "gkermit -q -P -i -S -s OBJ.hp OBJ2.hp", "unkorrin --receive PORT", {}, 0,
+     text(received_line, "OBJ.hp", object_size) + text(received_line, "OBJ2.hp", object_size), "OBJ2"},
     // On a terminal: what korrin waits for and where, then the check.
     {"WaitingAndCheckingOnATerminal", gkermit, send, {}, 0,
      text(waiting_line, "%s", "its server, RECV or XRECV"), "peer/OBJ",
@@ -834,6 +839,8 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
     int null = open("/dev/null", O_RDWR), log = open((dir / "printed").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_EQ(finish(spawn("korrin OBJ", dir, null, null, null), 30), 0);
     fs::copy_file(dir / "OBJ.hp", dir / "peer" / "OBJ.hp");
+    fs::copy_file(dir / "OBJ.hp", dir / "peer" / "OBJ2.hp");
+    fs::copy_file(dir / "OBJ", dir / "OBJ2");
     const std::size_t sent_name = peer.find(" -s ");
     if (sent_name != npos && !fs::exists(dir / "peer" / peer.substr(sent_name + 4)))
         fs::copy_file(dir / "OBJ.hp", dir / "peer" / peer.substr(sent_name + 4));
