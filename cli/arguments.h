@@ -37,6 +37,7 @@ struct Arguments {
     bool xmodem = false;
     bool kermit = false;
     bool finish = false;  // end the calculator's server afterwards
+    bool dropped = false; // the files were dropped onto the program in Explorer
     std::vector<std::string> line_options;  // each of the line's options given, as written
     std::vector<std::filesystem::path> files;
     // The first word that looks like an option and is none, or an option

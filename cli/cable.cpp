@@ -286,9 +286,11 @@ int receive_from_calculator(const Arguments& arguments, std::vector<received_fil
     // is saved under that name, whatever name the server answered with.
     for (std::size_t i = 0; i < files.size(); ++i) {
         files[i].name = utf8_of(files[i].name);
-        if (i < whole)
-            report(received_line, shown_text(files[i].name.empty() ? "received" : files[i].name).c_str(),
-                   files[i].bytes.size());
+        // XModem carries no name.
+        if (i < whole && files[i].name.empty())
+            report(received_unnamed, files[i].bytes.size());
+        else if (i < whole)
+            report(received_line, shown_text(files[i].name).c_str(), files[i].bytes.size());
         if (!arguments.get.empty())
             files[i].name = arguments.get;
     }

@@ -133,6 +133,8 @@ inline constexpr char missing_arguments[] = "Missing arguments.";
 inline constexpr char too_many_arguments[] = "Too many arguments.";
 inline constexpr char unknown_option[] = "Unknown option <%s>.";
 inline constexpr char one_file_only[] = "Option <%s> works with one file only.";
+inline constexpr char baud_number[] = "Option <--baud> takes a speed in baud, not <%s>: 1200, 2400, 4800, 9600, 19200, "
+                                      "38400, 57600 or 115200.";
 // An option, then the one it works with.
 inline constexpr char works_only_with[] = "Option <%s> works with %s only.";
 
@@ -151,6 +153,7 @@ inline constexpr char half_byte[] = "File <%s> holds a string that ends in half 
 inline constexpr char ends_early[] = "File <%s> ends before its string does.";
 inline constexpr char goes_on[] = "File <%s> goes on after its object; the rest was ignored.";
 inline constexpr char empty_name[] = "A file name is empty.";
+inline constexpr char folder_missing[] = "Folder <%s> does not exist.";
 inline constexpr char run_failed[] = "The run failed: %s.";
 
 // With the prolog found for %05X, and what kind of object it marks.
@@ -184,6 +187,7 @@ inline constexpr char no_such_variable[] = "The calculator holds no variable nam
 inline constexpr char sent_by_xmodem[] = "Sent %zu bytes by XModem: the calculator stores the string under the name "
                                          "XRECV was given.\n";
 inline constexpr char received_line[] = "Received %s, %zu bytes.\n";
+inline constexpr char received_unnamed[] = "Received %zu bytes by XModem, which carries no name.\n";
 // The name the calculator sent, then the one the string is saved under.
 inline constexpr char saved_as_plain[] = "The name <%s> is no plain file name: the string is saved as <%s>.\n";
 inline constexpr char saved_beside[] = "<%s> is there already: the string is saved as <%s>.\n";

@@ -108,9 +108,10 @@ bool equal_ignoring_case(std::string_view a, std::string_view b)
 
 // Each file is taken by the one-name rule, one transcript after the other,
 // and the window stays until it has been read.
-int run_dropped(const Program& program, Work work, const Arguments& arguments)
+int run_dropped(const Program& program, Work work, Arguments arguments)
 {
     int status = 0;
+    arguments.dropped = true;
     if (arguments.files.empty()) {
         print(program.banner);
         print(program.usage);
@@ -180,6 +181,9 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     // a typing slip must not pass unseen.
     if (!arguments.unknown.empty()) {
         print(program.banner);
+        // A speed that is no number.
+        if (display_name(arguments.unknown).rfind("--baud=", 0) == 0)
+            return misused(program, baud_number, display_name(arguments.unknown).substr(7));
         return misused(program, unknown_option, display_name(arguments.unknown));
     }
     // The other program's line options are unknown here; the others need

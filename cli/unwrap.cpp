@@ -261,7 +261,9 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
         }
         size = in.held.size();
     }
-    if (receiving && size >= 5 && in.held.compare(0, 5, "%%HP:") == 0 && as_object(in, size, in_name) != 0)
+    // Text holds no header: the object is made of it here.
+    const bool text_sent = sent || (receiving && size >= 5 && in.held.compare(0, 5, "%%HP:") == 0);
+    if (receiving && text_sent && as_object(in, size, in_name) != 0)
         return 1;
     if (sent && as_object(in, size, in_name) != 0) {
         close_input(in.file);
@@ -287,7 +289,8 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
         return status;
     }
 
-    report(header_line, printable(head).c_str());
+    if (!text_sent)
+        report(header_line, printable(head).c_str());
     report(characters_line, characters);
     // The calculator's checksum runs from the prolog to the last character.
     std::uint16_t crc = crc_update(0, head + header_size, prolog_and_length_size);

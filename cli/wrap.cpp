@@ -89,14 +89,23 @@ int fail_after_dots(std::error_code cause, const std::string& name, const char* 
 // One line on standard error where the bytes suggest another way: text
 // that --text would translate, or an object file that the calculator
 // would receive as a string holding it.
-void note_what_the_bytes_look_like(std::string_view start, bool more_follows, const std::string& name)
+void note_what_the_bytes_look_like(std::string_view start, bool more_follows, const std::string& name, bool dropped)
 {
     if (start.size() >= header_size && is_object_header(start.substr(0, header_size)))
         note("note: %s is itself an object file; the calculator will receive it as a string holding the object file "
              "(unkorrin takes the string back out of one).",
              name.c_str());
+    else if (start.substr(0, 5) == "%%HP:")
+        note(dropped ? "note: %s is in the calculator's ASCII transfer form; dropped onto korrin-text.exe, or with "
+                       "--ascii, the calculator gets the string it stands for."
+                     : "note: %s is in the calculator's ASCII transfer form; with --ascii the calculator gets the "
+                       "string it stands for.",
+             name.c_str());
     else if (looks_like_pc_text(start, more_follows))
-        note("note: %s looks like text from a PC; with --text the calculator gets its own characters.", name.c_str());
+        note(dropped ? "note: %s looks like text from a PC; dropped onto korrin-text.exe, the calculator gets its own "
+                       "characters."
+                     : "note: %s looks like text from a PC; with --text the calculator gets its own characters.",
+             name.c_str());
 }
 
 // A character as a message shows it: its code point, and the character
@@ -298,7 +307,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         if (!whole)
             body.first = std::fread(block, 1, size < first_block ? static_cast<std::size_t>(size) : first_block, in);
         note_what_the_bytes_look_like(whole ? std::string_view(held) : std::string_view(block, body.first),
-                                      !whole && body.first < size, in_name);
+                                      !whole && body.first < size, in_name, arguments.dropped);
     }
 
     // Every file named is sent, all in one transfer once the last is read.
@@ -317,6 +326,13 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     // An output that is a folder receives the object under the one-name
     // rule, as cp puts a file into a folder.
     std::error_code unused;
+    // A name that ends in a separator names a folder, which must be there.
+    const auto& typed = output.native();
+    if (named_output && !typed.empty() && fs::path(typed.substr(typed.size() - 1)).has_root_directory() &&
+        !fs::is_directory(output, unused)) {
+        close_input(in);
+        return fail({}, display_name(output), folder_missing, display_name(output).c_str());
+    }
     if (!named_output || fs::is_directory(output, unused)) {
         if (in == stdin) {
             close_input(in);

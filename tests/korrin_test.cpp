@@ -315,6 +315,11 @@ const Row failures[] = {
             "file (unkorrin takes the string back out of one).\nkorrin: " + name_another)
         .named("obj.hp")
         .given("HPHP49-B,*\xb0" + std::string(2, '\0') + "abc"),
+    refused("ascii_form_named_for_what_it_is", {"a.hp"}, error("Output file <a.hp> is the input file."),
+            "note: a.hp is in the calculator's ASCII transfer form; with --ascii the calculator gets the string it "
+            "stands for.\nkorrin: " + name_another)
+        .named("a.hp")
+        .given("%%HP: T(3)A(R)F(.);\r\n\"x\""),
     // Two files dropped onto korrin.exe that both give a.hp: the second is
     // refused, and a.hp keeps the first.
     [] {
@@ -340,6 +345,11 @@ const Row failures[] = {
         .given("HPHP49-B,*\xb0" + std::string(2, '\0') + "abc"),
     refused("output_folder_missing", {"in", "none/out"}, error("Problem opening file <none/out>."),
             "none/out: No such file or directory"),
+    refused("output_folder_named_missing", {"in", "none/"}, error("Folder <none/> does not exist.")),
+    refused("baud_that_is_no_number", {"--send", "port", "--baud", "fast", "in"},
+            error("Option <--baud> takes a speed in baud, not <fast>: 1200, 2400, 4800, 9600, 19200, 38400, 57600 "
+                  "or 115200."),
+            try_help),
     // The report would run through the object.
     refused("output_is_standard_output", {"in", "../transcript"},
             error("Output file <../transcript> is standard output."))

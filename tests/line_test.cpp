@@ -784,7 +784,7 @@ const Row rows[] = {
      {{'D', 2, fault::corrupt}, {'D', 4, fault::drop}, {'D', 6, fault::duplicate}}, 0,
      text(received_line, "OBJ.hp", object_size), "got"},
     {"XmodemFromSx", "sx -q -b OBJ.hp", "unkorrin --xmodem --receive PORT got", {}, 0,
-     text(received_line, "received", object_size), "got"},
+     text(received_unnamed, object_size), "got"},
     // A received name never replaces, follows or escapes anything, nor
     // steers the terminal.
     {"KermitNameHiddenAndTaken", "gkermit -q -P -i -S -s .bashrc", "unkorrin --receive PORT", {}, 0,
