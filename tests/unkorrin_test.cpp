@@ -69,7 +69,7 @@ const Row rows[] = {
     // What the calculator's SEND wrote at level 3: its last CR LF comes
     // back as LF, as the calculator itself would read it.
     unwraps("text_the_calculator_sent", data("send-T3.txt"),
-            "Read: text the calculator sent, translation level 3\nHeader: HPHP49-B\nCharacters: 771\nBYTES: # 5730h 776.\n",
+            "Read: text the calculator sent, translation level 3\nCharacters: 771\nBYTES: # 5730h 776.\n",
             data("string.bin").substr(0, 769) + "\n]"),
     // "-" takes the string alone: the report, banner included, goes aside
     // to standard error, out of sight here.
