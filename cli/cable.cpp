@@ -221,7 +221,8 @@ int send_to_calculator(const Arguments& arguments, const std::vector<outgoing>& 
         batch.push_back({file.stored, file.object});
     say_waiting(arguments, port_name);
     const stopping old = stop_on_signals();
-    const transfer_result result = send_objects(port, options, batch);
+    line_io line = port_line(port);
+    const transfer_result result = send_objects(line, options, batch);
     restore_signals(old);
     if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr)) {
         // Of several files, the one that failed, and those sent whole.
@@ -278,7 +279,8 @@ int receive_from_calculator(const Arguments& arguments, std::vector<received_fil
     options.progress = progress_line("Received");
     say_waiting(arguments, port_name);
     const stopping old = stop_on_signals();
-    const transfer_result result = receive_objects(port, options, files);
+    line_io line = port_line(port);
+    const transfer_result result = receive_objects(line, options, files);
     restore_signals(old);
     whole = result.files_done;
     // The names came in the calculator's characters, from a peer that may
@@ -312,7 +314,8 @@ int list_calculator(const Arguments& arguments)
     options.abort = &stop;
     std::vector<listed_variable> variables;
     const stopping old = stop_on_signals();
-    const transfer_result result = list_variables(port, options, variables);
+    line_io line = port_line(port);
+    const transfer_result result = list_variables(line, options, variables);
     restore_signals(old);
     if (const int status = close_line(port, result, arguments, port_name, false))
         return status;

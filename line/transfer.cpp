@@ -11,7 +11,6 @@ namespace korrin {
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
 
 // Reads wait no longer than this at a time, so that an abort asked for by a
 // signal is seen at once on every system, even where a signal does not cut
@@ -47,9 +46,9 @@ void report(const line_watch& watch, std::size_t& reported, std::size_t done, st
     (*watch.progress)(done, total);
 }
 
-std::error_code send(serial_port& port, const std::string& bytes)
+std::error_code send(line_io& port, const std::string& bytes)
 {
-    return write_port(port, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return port.write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 transfer_end kermit_outcome(kermit_end end)
@@ -104,7 +103,7 @@ std::string feed_kermit(kermit_session& session, std::string& inbox)
 
 // Writes what the protocol gives, if anything, and starts a new wait of
 // `seconds` for the answer; false when the line failed.
-bool send_pending(serial_port& port, std::string& out, unsigned seconds, clock_type::time_point& deadline,
+bool send_pending(line_io& port, std::string& out, unsigned seconds, line_clock::time_point& deadline,
                   transfer_result& result)
 {
     if (out.empty())
@@ -114,17 +113,17 @@ bool send_pending(serial_port& port, std::string& out, unsigned seconds, clock_t
         return false;
     }
     out.clear();
-    deadline = clock_type::now() + std::chrono::seconds(seconds);
+    deadline = port.now() + std::chrono::seconds(seconds);
     return true;
 }
 
 // Reads what comes before `deadline`, a slice at a time; false when the line
 // failed.
-bool read_until(serial_port& port, clock_type::time_point deadline, unsigned char (&buffer)[read_buffer_size],
+bool read_until(line_io& port, line_clock::time_point deadline, unsigned char (&buffer)[read_buffer_size],
                 std::size_t& got, transfer_result& result)
 {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
-    if ((result.error = read_port(port, buffer, sizeof buffer, std::clamp(left, std::chrono::milliseconds{0}, read_slice), got))) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - port.now());
+    if ((result.error = port.read(buffer, sizeof buffer, std::clamp(left, std::chrono::milliseconds{0}, read_slice), got))) {
         result.end = transfer_end::line_cut;
         return false;
     }
@@ -134,12 +133,12 @@ bool read_until(serial_port& port, clock_type::time_point deadline, unsigned cha
 // Runs a Kermit session to its end: send what it gives, wait for a packet
 // no longer than the other side's TIME, feed the session what came (or the
 // end of the wait), repeat.
-transfer_result run_kermit(serial_port& port, kermit_session& session, const line_watch& watch,
+transfer_result run_kermit(line_io& port, kermit_session& session, const line_watch& watch,
                            std::string out, std::string inbox = {})
 {
     transfer_result result;
     std::size_t reported = 0;
-    auto deadline = clock_type::now() + std::chrono::seconds(kermit_wait_seconds(session));
+    auto deadline = port.now() + std::chrono::seconds(kermit_wait_seconds(session));
     for (;;) {
         if (!send_pending(port, out, kermit_wait_seconds(session), deadline, result))
             return result;
@@ -155,7 +154,7 @@ transfer_result run_kermit(serial_port& port, kermit_session& session, const lin
             // the answer to the packet in flight, which moves the number
             // on.  The line may be what failed, so the E packet is a
             // courtesy.
-            if (!read_port(port, buffer, sizeof buffer, abort_grace, got)) {
+            if (!port.read(buffer, sizeof buffer, abort_grace, got)) {
                 inbox.append(reinterpret_cast<const char*>(buffer), got);
                 feed_kermit(session, inbox);
             }
@@ -167,10 +166,10 @@ transfer_result run_kermit(serial_port& port, kermit_session& session, const lin
             return result;
         inbox.append(reinterpret_cast<const char*>(buffer), got);
         out += feed_kermit(session, inbox);
-        if (out.empty() && !kermit_finished(session) && clock_type::now() >= deadline) {
+        if (out.empty() && !kermit_finished(session) && port.now() >= deadline) {
             out = kermit_step(session, kermit_arrival{});
             // A step that sends nothing still starts a new wait.
-            deadline = clock_type::now() + std::chrono::seconds(kermit_wait_seconds(session));
+            deadline = port.now() + std::chrono::seconds(kermit_wait_seconds(session));
         }
     }
     result.end = kermit_outcome(session.end);
@@ -182,12 +181,12 @@ transfer_result run_kermit(serial_port& port, kermit_session& session, const lin
 // Runs an XModem session the same way, byte by byte.  Every byte that
 // comes starts the wait again, since a block of 1024 bytes takes seconds
 // at the lower speeds.
-transfer_result run_xmodem(serial_port& port, xmodem_session& session, const line_watch& watch, std::string out)
+transfer_result run_xmodem(line_io& port, xmodem_session& session, const line_watch& watch, std::string out)
 {
     transfer_result result;
     std::size_t reported = 0;
     auto step = session.sends ? xmodem_send_step : xmodem_receive_step;
-    auto deadline = clock_type::now() + std::chrono::seconds(xmodem_wait_seconds(session));
+    auto deadline = port.now() + std::chrono::seconds(xmodem_wait_seconds(session));
     for (;;) {
         if (!send_pending(port, out, xmodem_wait_seconds(session), deadline, result))
             return result;
@@ -205,12 +204,12 @@ transfer_result run_xmodem(serial_port& port, xmodem_session& session, const lin
         if (!read_until(port, deadline, buffer, got, result))
             return result;
         if (got > 0)
-            deadline = clock_type::now() + std::chrono::seconds(xmodem_wait_seconds(session));
+            deadline = port.now() + std::chrono::seconds(xmodem_wait_seconds(session));
         for (std::size_t i = 0; i < got && !xmodem_finished(session); ++i)
             out += step(session, xmodem_arrival{false, buffer[i]});
-        if (out.empty() && !xmodem_finished(session) && clock_type::now() >= deadline) {
+        if (out.empty() && !xmodem_finished(session) && port.now() >= deadline) {
             out = step(session, xmodem_arrival{});
-            deadline = clock_type::now() + std::chrono::seconds(xmodem_wait_seconds(session));
+            deadline = port.now() + std::chrono::seconds(xmodem_wait_seconds(session));
         }
     }
     result.end = xmodem_outcome(session.end);
@@ -232,7 +231,7 @@ std::uint32_t bytes_checksum(std::string_view object)
 // calculator's server answers at once, and RECV, which has ended by now,
 // answers never, so the check gives up as soon as the server would have
 // answered.
-transfer_result ask_server(serial_port& port, std::string_view command, const send_options& options,
+transfer_result ask_server(line_io& port, std::string_view command, const send_options& options,
                            const line_watch& watch, std::string& reply)
 {
     kermit_limits limits = options.timing.kermit;
@@ -248,7 +247,7 @@ transfer_result ask_server(serial_port& port, std::string_view command, const se
 // (as when the far end hangs up once its receiver ends) or a user who
 // stops it leaves the transfer done and unchecked.  Gives how the asking
 // ended.
-transfer_end check_on_server(serial_port& port, const send_options& options, const std::vector<outgoing_file>& files,
+transfer_end check_on_server(line_io& port, const send_options& options, const std::vector<outgoing_file>& files,
                              const line_watch& watch, transfer_result& result)
 {
     std::string reply;
@@ -299,7 +298,7 @@ constexpr char nak_byte = static_cast<char>(xmodem_nak);
 // damaged packet costs a retry, as silence does; a command that starts a
 // transfer (P, G) is never sent twice, since the server may be in that
 // transfer already.
-transfer_end server_command(serial_port& port, char command, const std::string* argument, std::string* reply,
+transfer_end server_command(line_io& port, char command, const std::string* argument, std::string* reply,
                             const line_timing& timing, const line_watch& watch, transfer_result& result,
                             std::string& inbox)
 {
@@ -310,7 +309,7 @@ transfer_end server_command(serial_port& port, char command, const std::string* 
     for (unsigned tries = 0;; ++tries) {
         if (tries > timing.xmodem.retry_limit)
             return result.end = tries > 1 && !inbox.empty() ? transfer_end::too_many_retries : transfer_end::no_answer;
-        auto deadline = clock_type::now() + wait;
+        auto deadline = port.now() + wait;
         if (!send_pending(port, out, timing.check_wait, deadline, result))
             return result.end;
         for (;;) {
@@ -321,7 +320,7 @@ transfer_end server_command(serial_port& port, char command, const std::string* 
             if (!read_until(port, deadline, buffer, got, result))
                 return result.end;
             if (got > 0)
-                deadline = clock_type::now() + wait;
+                deadline = port.now() + wait;
             inbox.append(reinterpret_cast<const char*>(buffer), got);
             // What follows the ACK is the transfer's start.
             if (const std::size_t ack = inbox.find(ack_byte); !reply && ack != std::string::npos) {
@@ -343,7 +342,7 @@ transfer_end server_command(serial_port& port, char command, const std::string* 
                 out = std::string(1, nak_byte);
                 break;
             }
-            if (clock_type::now() >= deadline) {
+            if (port.now() >= deadline) {
                 // Only a command that asks can be given again.
                 if (!reply)
                     return result.end = inbox.empty() ? transfer_end::no_answer : transfer_end::too_many_retries;
@@ -356,7 +355,7 @@ transfer_end server_command(serial_port& port, char command, const std::string* 
 }
 
 // The server's listing, newest variable first.
-transfer_end server_listing(serial_port& port, const line_timing& timing, const line_watch& watch,
+transfer_end server_listing(line_io& port, const line_timing& timing, const line_watch& watch,
                             std::vector<xserver_entry>& entries, transfer_result& result)
 {
     std::string records, rest;
@@ -372,7 +371,7 @@ transfer_end server_listing(serial_port& port, const line_timing& timing, const 
 // Puts each object on the XModem server under its name, then finds where
 // each went in the listing, newest first: NAME or, when NAME was there
 // already, NAME.1.
-transfer_result put_on_server(serial_port& port, const send_options& options, const std::vector<outgoing_file>& files,
+transfer_result put_on_server(line_io& port, const send_options& options, const std::vector<outgoing_file>& files,
                               const line_watch& watch)
 {
     transfer_result result;
@@ -423,7 +422,7 @@ transfer_result put_on_server(serial_port& port, const send_options& options, co
 
 // Gets the variable from the XModem server: looked up first, since asking
 // for one that does not exist ends the server; then asked for with 'D'.
-transfer_result get_from_server(serial_port& port, const receive_options& options, std::string& object,
+transfer_result get_from_server(line_io& port, const receive_options& options, std::string& object,
                                 const line_watch& watch)
 {
     transfer_result result;
@@ -456,20 +455,20 @@ transfer_result get_from_server(serial_port& port, const receive_options& option
 // with 'D' (or C or NAK).  Gives the way found, with what came in
 // `inbox` from the answer on; the XModem server's version reply is
 // acknowledged.
-calculator_wait find_the_wait(serial_port& port, const std::string& kermit_start, unsigned seconds,
+calculator_wait find_the_wait(line_io& port, const std::string& kermit_start, unsigned seconds,
                               const line_timing& timing, const line_watch& watch, std::string& inbox,
                               transfer_result& result)
 {
-    const auto end = clock_type::now() + std::chrono::seconds(seconds);
+    const auto end = port.now() + std::chrono::seconds(seconds);
     inbox.clear();
     // The first round only listens: XRECV, started before, may be asking
     // already, and an ask of ours would reach it as a block's first byte.
-    for (bool first = true; clock_type::now() < end; first = false) {
-        auto deadline = clock_type::now() + std::chrono::seconds(timing.probe_wait);
+    for (bool first = true; port.now() < end; first = false) {
+        auto deadline = port.now() + std::chrono::seconds(timing.probe_wait);
         std::string out = first ? std::string() : std::string(1, xserver_version) + kermit_start;
         if (!send_pending(port, out, timing.probe_wait, deadline, result))
             return calculator_wait::unknown;
-        while (clock_type::now() < deadline) {
+        while (port.now() < deadline) {
             if (abort_asked(watch)) {
                 result.end = transfer_end::interrupted;
                 return calculator_wait::unknown;
@@ -541,7 +540,7 @@ std::string object_size(const std::string& size, const std::string& name)
 // answers 'V' at once; a Kermit server is then taken to wait, and its
 // command packet finds out.  A command packet goes to the XModem server
 // never, since a name in it may hold the letters of its commands.
-calculator_wait find_server(serial_port& port, const receive_options& options, const line_watch& watch,
+calculator_wait find_server(line_io& port, const receive_options& options, const line_watch& watch,
                             transfer_result& result)
 {
     if (options.protocol == line_protocol::kermit)
@@ -565,13 +564,24 @@ calculator_wait find_server(serial_port& port, const receive_options& options, c
 
 }  // namespace
 
+line_io port_line(serial_port& port)
+{
+    line_io line;
+    line.read = [&port](unsigned char* buffer, std::size_t size, std::chrono::milliseconds wait, std::size_t& got) {
+        return read_port(port, buffer, size, wait, got);
+    };
+    line.write = [&port](const unsigned char* bytes, std::size_t size) { return write_port(port, bytes, size); };
+    line.now = [] { return line_clock::now(); };
+    return line;
+}
+
 bool held_as_sent(const sent_file& file)
 {
     return file.check == check_outcome::found && file.entry_type == string_type
            && file.entry_checksum == file.sent_checksum;
 }
 
-transfer_result send_objects(serial_port& port, const send_options& options, const std::vector<outgoing_file>& files)
+transfer_result send_objects(line_io& port, const send_options& options, const std::vector<outgoing_file>& files)
 {
     line_watch watch{options.abort, &options.progress};
     transfer_result result;
@@ -621,7 +631,7 @@ transfer_result send_objects(serial_port& port, const send_options& options, con
     return result;
 }
 
-transfer_result receive_objects(serial_port& port, const receive_options& options, std::vector<received_file>& files)
+transfer_result receive_objects(line_io& port, const receive_options& options, std::vector<received_file>& files)
 {
     line_watch watch{options.abort, &options.progress};
     transfer_result result;
@@ -656,7 +666,7 @@ transfer_result receive_objects(serial_port& port, const receive_options& option
     return result;
 }
 
-transfer_result list_variables(serial_port& port, const receive_options& options,
+transfer_result list_variables(line_io& port, const receive_options& options,
                                std::vector<listed_variable>& variables)
 {
     line_watch watch{options.abort, nullptr};

@@ -11,6 +11,7 @@
 #include "port.h"
 #include "xmodem.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +69,21 @@ struct receive_options {
     line_progress progress;
     line_timing timing;
 };
+
+// The line as a transfer sees it: the port's read and write (as
+// read_port and write_port do them) and a clock.  port_line gives those of
+// a serial port; tests give a peer of their own and a clock that moves
+// only as they say, so that the rules of timing are tried in milliseconds.
+using line_clock = std::chrono::steady_clock;
+struct line_io {
+    std::function<std::error_code(unsigned char* buffer, std::size_t size, std::chrono::milliseconds wait,
+                                  std::size_t& got)>
+        read;
+    std::function<std::error_code(const unsigned char* bytes, std::size_t size)> write;
+    std::function<line_clock::time_point()> now;
+};
+
+line_io port_line(serial_port& port);
 
 // How a transfer ended.
 enum class transfer_end {
@@ -147,16 +163,16 @@ bool held_as_sent(const sent_file& file);
 
 // Sends the files over `port`: to the Kermit server or RECV in one batch,
 // to the XModem server one after the other, to XRECV only one.
-transfer_result send_objects(serial_port& port, const send_options& options, const std::vector<outgoing_file>& files);
+transfer_result send_objects(line_io& port, const send_options& options, const std::vector<outgoing_file>& files);
 
 // Receives the files of one transfer over `port`, into `files`: a batch by
 // Kermit, one by XModem.  An XModem transfer of a string object is cut at
 // the object's own length, which drops the padding of its last block.
-transfer_result receive_objects(serial_port& port, const receive_options& options, std::vector<received_file>& files);
+transfer_result receive_objects(line_io& port, const receive_options& options, std::vector<received_file>& files);
 
 // The variables of the calculator's current directory, from whichever
 // server it waits in.
-transfer_result list_variables(serial_port& port, const receive_options& options,
+transfer_result list_variables(line_io& port, const receive_options& options,
                                std::vector<listed_variable>& variables);
 
 }  // namespace korrin
