@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
@@ -447,7 +448,8 @@ int finish(pid_t pid, int seconds)
 // what it sent or received must arrive; last, the directory the relay
 // answers with as the calculator's server, if it answers, and the most
 // data packets a send may take: as many as gkermit itself sends the same
-// object in to the same receiver.
+// object in to the same receiver; and how many times the far end and the
+// program run, one after the other, on the one line.
 struct Row {
     const char *name, *peer, *program;
     std::vector<relay_fault> faults;
@@ -456,6 +458,7 @@ struct Row {
     const char* arrived;
     std::string directory{};
     unsigned most_data = 0;
+    unsigned runs = 1;
 };
 
 // The input OBJ holds 5000 bytes, runs among them; korrin writes OBJ.hp.
@@ -481,6 +484,9 @@ const Row rows[] = {
      {{'D', 3, fault::corrupt}, {'D', 6, fault::duplicate}, {'G', 1, fault::cut}}, 0, by_kermit + not_checked,
      "peer/OBJ", "", 161},
     {"KermitCheckedAsSent", gkermit, send, {}, 0, by_kermit + checked, "peer/OBJ", holding("String", sent_sum)},
+    // The port is left as it was found: a second run opens it again.
+    {"KermitTwiceOnOneLine", "gkermit -q -P -i -S -r -w", send, {}, 0, by_kermit + checked, "peer/OBJ",
+     holding("String", sent_sum), 0, 2},
     {"KermitCheckedAndServerFinished", gkermit, "korrin --send PORT --finish OBJ", {}, 0, checked, "peer/OBJ",
      holding("String", sent_sum)},
     {"KermitFinishUnanswered", gkermit, "korrin --send PORT --finish OBJ", {}, 0, not_finished, "peer/OBJ"},
@@ -532,23 +538,28 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
     // Wine opens COMn through a link in its prefix's dosdevices.
     const std::string port = windows ? "COM5" : line.path;
     EXPECT_TRUE(!windows || std::system(("ln -sfn " + line.path + " \"$WINEPREFIX/dosdevices/com5\"").c_str()) == 0);
-    pid_t far = !tool.empty() ? spawn(peer, dir / "peer", line.peer, line.peer, null) : 0;
-    line.program = spawn(command, dir, null, log, log, port);
-    int status = finish(line.program, 100);
-    std::string printed = slurp(dir / "printed");
-    printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
-    int far_status = far != 0 ? finish(far, *row.arrived != '\0' ? 30 : 0) : 0;
-    close_line(line);
-
-    EXPECT_EQ(status, row.status) << printed;
-    EXPECT_NE(printed.find(text(row.message.c_str(), port.c_str())), npos) << printed;
-    // The relay answers as the server: korrin asks for the directory, and
-    // ends the server when told to.
-    EXPECT_TRUE(line.answer.empty() || line.commands == (command.find("--finish") != npos ? "DF" : "D"))
-        << line.commands;
     // A peer may die writing to a line cut after its transfer.
     bool cut = std::any_of(row.faults.begin(), row.faults.end(), [](relay_fault f) { return f.kind == fault::cut; });
-    EXPECT_TRUE(row.status != 0 || cut || far_status == 0) << far_status;
+    std::string asked;
+    for (unsigned run = 0; run < row.runs; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1));
+        ASSERT_EQ(ftruncate(log, 0) | lseek(log, 0, SEEK_SET), 0);
+        pid_t far = !tool.empty() ? spawn(peer, dir / "peer", line.peer, line.peer, null) : 0;
+        line.program = spawn(command, dir, null, log, log, port);
+        int status = finish(line.program, 100);
+        std::string printed = slurp(dir / "printed");
+        printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
+        int far_status = far != 0 ? finish(far, *row.arrived != '\0' ? 30 : 0) : 0;
+        EXPECT_EQ(status, row.status) << printed;
+        EXPECT_NE(printed.find(text(row.message.c_str(), port.c_str())), npos) << printed;
+        EXPECT_TRUE(row.status != 0 || cut || far_status == 0) << far_status;
+        asked += command.find("--finish") != npos ? "DF" : "D";
+    }
+    close_line(line);
+
+    // The relay answers as the server: korrin asks for the directory, and
+    // ends the server when told to.
+    EXPECT_TRUE(line.answer.empty() || line.commands == asked) << line.commands;
     if (*row.arrived != '\0') {
         // A sent object arrives as korrin writes it to disk, but for
         // XModem's padding of the last block; a received one as its string.
@@ -572,16 +583,28 @@ INSTANTIATE_TEST_SUITE_P(Peers, OverTheLine, testing::ValuesIn(rows),
 
 // ------------------------------------------------------------- the port
 
-TEST(Port, RefusesWhatIsNoFreePort)
+// Refused while held, and left as it was found once closed: its settings
+// back (a terminal's echo and line editing among them), free to open again.
+TEST(Port, RefusesWhatIsNoFreePortAndLeavesItAsFound)
 {
     serial_port port, second;
     EXPECT_EQ(open_port("/dev/null", calculator_baud, port), std::errc::inappropriate_io_control_operation);
     line_pair line;
     open_line(line, {}, false);
+    const auto settings = [&line] {
+        termios mode{};
+        EXPECT_EQ(tcgetattr(line.our_tty, &mode), 0);
+        return std::tuple(mode.c_iflag, mode.c_oflag, mode.c_cflag, mode.c_lflag, cfgetospeed(&mode),
+                          std::string(std::begin(mode.c_cc), std::end(mode.c_cc)));
+    };
+    const auto found = settings();
     EXPECT_EQ(open_port(line.path, 9601, port), std::errc::invalid_argument);
     ASSERT_FALSE(open_port(line.path, calculator_baud, port));
     EXPECT_EQ(open_port(line.path, calculator_baud, second), std::errc::device_or_resource_busy);
     close_port(port);
+    EXPECT_EQ(settings(), found);
+    EXPECT_FALSE(open_port(line.path, calculator_baud, second));
+    close_port(second);
     close_line(line);
 }
 
