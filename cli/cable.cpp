@@ -167,9 +167,12 @@ int send_to_calculator(const Arguments& arguments, const std::string& name, cons
     options.progress = progress_line("Sent");
     const stopping old = stop_on_signals();
     const transfer_result result = send_object(port, options, object);
+    // Caught until the port is closed, so that a signal while the last
+    // bytes leave cannot end the run with the port not put back.
+    const int closed = close_line(port, result, arguments, port_name, options.progress != nullptr);
     restore_signals(old);
-    if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
-        return status;
+    if (closed != 0)
+        return closed;
     report(sent_line_text, name.c_str(), object.size(), arguments.xmodem ? "XModem" : "Kermit");
     if (arguments.finish && !result.server_finished)
         warn(not_finished);
@@ -199,9 +202,12 @@ int receive_from_calculator(const Arguments& arguments, std::string& name, std::
     options.progress = progress_line("Received");
     const stopping old = stop_on_signals();
     const transfer_result result = receive_object(port, options, name, object);
+    // Caught until the port is closed, so that a signal while the last
+    // bytes leave cannot end the run with the port not put back.
+    const int closed = close_line(port, result, arguments, port_name, options.progress != nullptr);
     restore_signals(old);
-    if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr))
-        return status;
+    if (closed != 0)
+        return closed;
     if (name.empty())
         name = arguments.get.empty() ? "received" : arguments.get;
     report(received_line, name.c_str(), object.size());
