@@ -210,6 +210,9 @@ int receive_from_calculator(const Arguments& arguments, std::string& name, std::
         return closed;
     if (name.empty())
         name = arguments.get.empty() ? "received" : arguments.get;
+    // A server that has nothing to send for a get answers with an ACK.
+    if (object.empty())
+        return refuse(sent_nothing, name.c_str());
     report(received_line, name.c_str(), object.size());
     return 0;
 }

@@ -305,7 +305,8 @@ void put(int fd, const std::string& bytes)
         n = write(fd, bytes.data() + done, bytes.size() - static_cast<std::size_t>(done));
 }
 
-// The calculator's server's answers: to finish, an ACK; to the directory
+// The calculator's server's answers: to finish, an ACK, and the same ACK
+// alone to a get, as a server that has nothing to send; to the directory
 // request, `directory` as a Send-Init, the text's header, the text and the
 // end, packet n + 1 when korrin acknowledged packet n.
 std::vector<std::string> server_answers(const std::string& directory)
@@ -335,9 +336,9 @@ void pass(line_pair& line, bool from_ours, std::string& pending)
         line.errors += from_ours && type == 'E';
         line.data += type == 'D' && packet != line.last_data;
         line.last_data = type == 'D' ? packet : line.last_data;
-        // As the server: the ACK of finish first, the directory's packets
-        // after it, the first for the request, the next for each ACK.
-        if (from_ours && !line.answer.empty() && (type == 'G' || type == 'Y')) {
+        // As the server: the ACK of finish and get first, the directory's
+        // packets after it, the first for the request, the next for each ACK.
+        if (from_ours && !line.answer.empty() && (type == 'G' || type == 'Y' || type == 'R')) {
             std::size_t next = type == 'Y' ? static_cast<unsigned char>(packet[mark + 2]) - 30u : packet[mark + 4] == 'D';
             line.commands += type == 'G' ? packet.substr(mark + 4, 1) : "";
             put(line.ours, next < line.answer.size() ? line.answer[next] : "");
@@ -507,6 +508,8 @@ const Row rows[] = {
      text(received_line, "OBJ.hp", object_size), "got"},
     {"XmodemFromSx", "sx -q -b OBJ.hp", "unkorrin --xmodem --receive PORT got", {}, 0,
      text(received_line, "received", object_size), "got"},
+    {"GetAnsweredWithNothing", "", "unkorrin --receive PORT --get NOTES got", {}, 1,
+     text(sent_nothing, "NOTES"), "", recorded},
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -553,7 +556,7 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
         EXPECT_EQ(status, row.status) << printed;
         EXPECT_NE(printed.find(text(row.message.c_str(), port.c_str())), npos) << printed;
         EXPECT_TRUE(row.status != 0 || cut || far_status == 0) << far_status;
-        asked += command.find("--finish") != npos ? "DF" : "D";
+        asked += !sends ? "" : command.find("--finish") != npos ? "DF" : "D";
     }
     close_line(line);
 
