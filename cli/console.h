@@ -177,6 +177,9 @@ inline constexpr char transfer_stopped[] = "The transfer was stopped; the calcul
 inline constexpr char unstorable_name[] = "The calculator cannot store a variable named <%s>.";
 inline constexpr char bad_baud[] = "The speed %u is none the line takes: 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 baud.";
 inline constexpr char sent_nothing[] = "The calculator sent nothing for %s.";
+// The option that names the port, given an empty name; followed by the
+// hint naming --help.
+inline constexpr char names_no_port[] = "Option <%s> names no port.";
 
 // How a message stands in the transcript.
 enum class severity { error, warning };

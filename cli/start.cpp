@@ -191,6 +191,13 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
             return misused(program, unknown_option, option);
         }
     }
+    const std::string& port = port_option == "--send" ? arguments.send : arguments.receive;
+    for (const std::string& option : arguments.line_options) {
+        if (option == port_option && port.empty()) {
+            print(program.banner);
+            return misused(program, names_no_port, option);
+        }
+    }
     if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty()) {
         print(program.banner);
         return misused(program, works_only_with, arguments.line_options[0], port_option);

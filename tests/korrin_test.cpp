@@ -272,6 +272,7 @@ const Row failures[] = {
             error("Option <--baud> works with --send only."), try_help),
     refused("the_other_programs_line_option", {"--receive", "COM1", "in"}, error("Unknown option <--receive>."),
             try_help),
+    refused("port_named_empty", {"--send", "", "in"}, error("Option <--send> names no port."), try_help),
     // The object is binary: never onto a terminal, and only quietly onto
     // standard output, which otherwise carries the transcript.
     refused("standard_output_without_quiet", {"in", "-"}, error("Output file <-> is standard output."),
