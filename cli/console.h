@@ -180,6 +180,9 @@ inline constexpr char sent_nothing[] = "The calculator sent nothing for %s.";
 // The option that names the port, given an empty name; followed by the
 // hint naming --help.
 inline constexpr char names_no_port[] = "Option <%s> names no port.";
+// "-" for a standard stream that was closed when the run began.
+inline constexpr char closed_output[] = "Output file <-> is standard output, which is closed.";
+inline constexpr char closed_input[] = "File <-> is standard input, which is closed.";
 
 // How a message stands in the transcript.
 enum class severity { error, warning };

@@ -27,6 +27,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Whether standard input and output were closed when the run began: they
+// read and write the null device now, so "-" is refused for them.
+bool closed_at_start[2] = {};
+
 // Each of 0, 1 and 2 that is closed is opened on the null device.  Opening
 // takes the lowest free number, so going up from 0 fills each gap in turn.
 void reopen_standard_descriptors()
@@ -36,6 +40,8 @@ void reopen_standard_descriptors()
         // -2 marks a standard descriptor that has no handle behind it.
         if (_get_osfhandle(fd) >= 0)
             continue;
+        if (fd < 2)
+            closed_at_start[fd] = true;
         const int null = _open("NUL", _O_RDWR | _O_BINARY);
         if (null >= 0 && null != fd) {
             _dup2(null, fd);
@@ -43,9 +49,13 @@ void reopen_standard_descriptors()
         }
     }
 #else
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
-            static_cast<void>(open("/dev/null", O_RDWR));
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        if (fd < STDERR_FILENO)
+            closed_at_start[fd] = true;
+        static_cast<void>(open("/dev/null", O_RDWR));
+    }
 #endif
 }
 
@@ -227,6 +237,15 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
             note("each file is converted on its own; for several: for f in *.txt; do %s \"$f\"; done", program.name);
 #endif
         return try_help(program);
+    }
+    // "-" for a standard stream that was closed at the start is refused:
+    // the null device in its place would lose the product, or give an
+    // empty input.  Received, the one name is the output's; else the
+    // second is.
+    for (std::size_t i = 0; i < arguments.files.size(); ++i) {
+        const bool output = receiving || i == 1;
+        if (is_standard_stream(arguments.files[i]) && closed_at_start[output ? 1 : 0])
+            return refuse(output ? closed_output : closed_input);
     }
     if (receiving)
         return work({}, arguments.files.empty() ? nullptr : &arguments.files[0], arguments);

@@ -279,6 +279,20 @@ const Row failures[] = {
             "add -q to write the object there."),
     refused("standard_input_with_no_output_name", {"-"}, error("Missing arguments."),
             "name the output file, or give \"-\" and -q for standard output."),
+    // A standard stream closed at the start reads and writes nothing: the
+    // object written there would be lost, and no input comes from it.
+    [] {
+        Row row = quietly(refused("onto_closed_standard_output", {"-q", "in", "-"}, "",
+                                  "Output file <-> is standard output, which is closed."));
+        row.options.under = {"sh", "-c", "exec \"$@\" >&-", "sh"};
+        return row;
+    }(),
+    [] {
+        Row row = quietly(refused("from_closed_standard_input", {"-q", "-", "out"}, "",
+                                  "File <-> is standard input, which is closed."));
+        row.options.under = {"sh", "-c", "exec \"$@\" <&-", "sh"};
+        return row;
+    }(),
     quietly(refused("quiet_failure", {"--quiet", "none", "out"}, "",
                     "Problem opening file <none>.\nkorrin: none: No such file or directory")),
     refused("input_missing", {"none", "out"}, error("Problem opening file <none>."), "none: No such file or directory"),
