@@ -23,7 +23,8 @@ std::string calculator_name(const std::filesystem::path& input);
 std::string stored_name(const std::string& name);
 
 // Sends the whole object file `object` over the port the arguments name,
-// under `stored`, the stored_name of `name`, with a progress line on a
+// under `stored`, the stored_name of the name the messages show as `name`
+// (on Windows, in the console's code page), with a progress line on a
 // terminal and, after a Kermit send to the calculator's server, the check
 // of what it holds.  Returns the exit status.
 int send_to_calculator(const Arguments& arguments, const std::string& name, const std::string& stored,
