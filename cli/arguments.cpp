@@ -4,6 +4,10 @@
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace korrin {
 
 namespace fs = std::filesystem;
@@ -81,14 +85,24 @@ std::string* valued(const fs::path& word, Arguments& arguments)
     return nullptr;
 }
 
-// A port, a name or a speed as the system gives it: UTF-8 on POSIX, and on
-// Windows the ASCII of COM port names.
+// A port, a name or a speed in UTF-8: on POSIX as the system gives it, and
+// on Windows converted from the wide command line, so that a name goes to
+// the calculator in its own characters as on POSIX, and one it lacks is
+// refused by name.  What is no UTF-16 becomes U+FFFD, which it lacks too.
 std::string narrow(const fs::path& word)
 {
-    std::string text;
-    for (const auto c : word.native())
-        text += static_cast<char>(c);
+#ifdef _WIN32
+    const std::wstring& wide = word.native();
+    // A Windows command line holds at most 32767 characters.
+    const int wide_size = static_cast<int>(wide.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, text.data(), size, nullptr, nullptr);
     return text;
+#else
+    return word.native();
+#endif
 }
 
 }  // namespace

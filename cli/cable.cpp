@@ -223,8 +223,11 @@ int send_to_calculator(const Arguments& arguments, const std::vector<outgoing>& 
     const stopping old = stop_on_signals();
     line_io line = port_line(port);
     const transfer_result result = send_objects(line, options, batch);
+    // Caught until the port is closed, so that a signal while the last
+    // bytes leave cannot end the run with the port not put back.
+    const int closed = close_line(port, result, arguments, port_name, options.progress != nullptr);
     restore_signals(old);
-    if (const int status = close_line(port, result, arguments, port_name, options.progress != nullptr)) {
+    if (const int status = closed) {
         // Of several files, the one that failed, and those sent whole.
         if (files.size() > 1 && result.files_done < files.size())
             note("%s was not sent whole; %zu of %zu files before it were.", files[result.files_done].name.c_str(),
@@ -281,8 +284,14 @@ int receive_from_calculator(const Arguments& arguments, std::vector<received_fil
     const stopping old = stop_on_signals();
     line_io line = port_line(port);
     const transfer_result result = receive_objects(line, options, files);
+    const int closed = close_line(port, result, arguments, port_name, options.progress != nullptr);
     restore_signals(old);
     whole = result.files_done;
+    // A server that has nothing to send for a get answers with an ACK.
+    if (closed == 0 && !arguments.get.empty() && whole == 1 && files.front().bytes.empty()) {
+        whole = 0;
+        return refuse(sent_nothing, shown_text(arguments.get).c_str());
+    }
     // The names came in the calculator's characters, from a peer that may
     // send anything: each is shown escaped, and a string asked for by name
     // is saved under that name, whatever name the server answered with.
@@ -296,7 +305,7 @@ int receive_from_calculator(const Arguments& arguments, std::vector<received_fil
         if (!arguments.get.empty())
             files[i].name = arguments.get;
     }
-    return close_line(port, result, arguments, port_name, options.progress != nullptr);
+    return closed;
 }
 
 }  // namespace korrin
@@ -316,9 +325,10 @@ int list_calculator(const Arguments& arguments)
     const stopping old = stop_on_signals();
     line_io line = port_line(port);
     const transfer_result result = list_variables(line, options, variables);
+    const int closed = close_line(port, result, arguments, port_name, false);
     restore_signals(old);
-    if (const int status = close_line(port, result, arguments, port_name, false))
-        return status;
+    if (closed != 0)
+        return closed;
     std::string listing;
     for (const listed_variable& variable : variables) {
         char line[1024];

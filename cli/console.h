@@ -207,6 +207,13 @@ inline constexpr char line_cut[] = "The line to <%s> was cut.";
 inline constexpr char transfer_stopped[] = "The transfer was stopped; the calculator was told.";
 inline constexpr char unstorable_name[] = "The calculator cannot store a variable named <%s>.";
 inline constexpr char bad_baud[] = "The speed %u is none the line takes: 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 baud.";
+inline constexpr char sent_nothing[] = "The calculator sent nothing for %s.";
+// The option that names the port, given an empty name; followed by the
+// hint naming --help.
+inline constexpr char names_no_port[] = "Option <%s> names no port.";
+// "-" for a standard stream that was closed when the run began.
+inline constexpr char closed_output[] = "Output file <-> is standard output, which is closed.";
+inline constexpr char closed_input[] = "File <-> is standard input, which is closed.";
 
 // How a message stands in the transcript.
 enum class severity { error, warning };

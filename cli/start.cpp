@@ -28,6 +28,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Whether standard input and output were closed when the run began: they
+// read and write the null device now, so "-" is refused for them.
+bool closed_at_start[2] = {};
+
 // Each of 0, 1 and 2 that is closed is opened on the null device.  Opening
 // takes the lowest free number, so going up from 0 fills each gap in turn.
 void reopen_standard_descriptors()
@@ -37,6 +41,8 @@ void reopen_standard_descriptors()
         // -2 marks a standard descriptor that has no handle behind it.
         if (_get_osfhandle(fd) >= 0)
             continue;
+        if (fd < 2)
+            closed_at_start[fd] = true;
         const int null = _open("NUL", _O_RDWR | _O_BINARY);
         if (null >= 0 && null != fd) {
             _dup2(null, fd);
@@ -44,9 +50,13 @@ void reopen_standard_descriptors()
         }
     }
 #else
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
-            static_cast<void>(open("/dev/null", O_RDWR));
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        if (fd < STDERR_FILENO)
+            closed_at_start[fd] = true;
+        static_cast<void>(open("/dev/null", O_RDWR));
+    }
 #endif
 }
 
@@ -196,6 +206,13 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
             return misused(program, unknown_option, option);
         }
     }
+    const std::string& port = port_option == "--send" ? arguments.send : arguments.receive;
+    for (const std::string& option : arguments.line_options) {
+        if (option == port_option && port.empty()) {
+            print(program.banner);
+            return misused(program, names_no_port, option);
+        }
+    }
     if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty()) {
         print(program.banner);
         return misused(program, works_only_with, arguments.line_options[0], port_option);
@@ -218,6 +235,15 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     const bool receiving = !arguments.receive.empty();
     if (receiving && arguments.files.size() > 1)
         return misused(program, too_many_arguments);
+    // "-" for a standard stream that was closed at the start is refused:
+    // the null device in its place would lose the product, or give an
+    // empty input.  Received, the one name is the output's; else the
+    // second is.
+    for (std::size_t i = 0; i < arguments.files.size(); ++i) {
+        const bool output = receiving || (i == 1 && arguments.files.size() == 2 && arguments.send.empty());
+        if (is_standard_stream(arguments.files[i]) && closed_at_start[output ? 1 : 0])
+            return refuse(output ? closed_output : closed_input);
+    }
     // Sent, every name is a file to send, all in one transfer.
     if (!arguments.send.empty()) {
         if (arguments.files.empty())

@@ -33,7 +33,8 @@ using Work = int (*)(const std::filesystem::path& file, const std::filesystem::p
 
 // Sets up the process before anything is printed or opened.  A standard
 // descriptor that the caller left closed is opened on the null device, so
-// that no file of the run can take its number and receive the report.  On
+// that no file of the run can take its number and receive the report;
+// "-" for standard input or output left closed is then refused.  On
 // a terminal every print goes out as it ends; redirected, output is fully
 // buffered.  A reader that goes away (a closed pipe) makes later prints
 // fail instead of ending the process: the console is a report, and the

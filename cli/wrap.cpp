@@ -256,8 +256,10 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     // Sent over the line, the object is held whole, and the name it goes
     // under is checked before anything is read.
     const bool sending = !arguments.send.empty();
-    const std::string name = arguments.name.empty() ? calculator_name(input) : arguments.name;
-    const std::string stored = sending ? stored_name(name) : std::string();
+    // The name in UTF-8, and as the console shows it.
+    const std::string utf8_name = arguments.name.empty() ? calculator_name(input) : arguments.name;
+    const std::string name = display_name(fs::u8path(utf8_name));
+    const std::string stored = sending ? stored_name(utf8_name) : std::string();
     if (sending && stored.empty()) {
         refuse(unstorable_name, name.c_str());
         note("give the calculator's name with --name NAME: a letter first, no spaces.");

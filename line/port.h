@@ -27,14 +27,25 @@
 #include <string>
 #include <system_error>
 
+#ifndef _WIN32
+#include <termios.h>
+#endif
+
 namespace korrin {
 
+// The port open, and its settings as they were found, which closing it
+// puts back.
 struct serial_port {
 #ifdef _WIN32
     void* handle = nullptr;
     unsigned long read_wait_ms = 0;   // the read timeout the port is set to now
+    // Its DCB and COMMTIMEOUTS, kept as bytes so that this header needs
+    // no windows.h; port_windows.cpp checks that they fit.
+    alignas(8) unsigned char found_state[64] = {};
+    alignas(8) unsigned char found_timeouts[32] = {};
 #else
     int fd = -1;
+    termios found = {};
 #endif
 };
 
@@ -47,7 +58,8 @@ inline constexpr unsigned highest_baud = 115200;
 bool is_supported_baud(unsigned baud);
 
 // Opens `name` for this program alone, raw 8N1 at `baud` without flow
-// control, and drops whatever was waiting in its buffers.
+// control, and drops whatever was waiting in its buffers.  Its settings
+// are kept to be put back by close_port; on a failure it is left as it was.
 std::error_code open_port(const std::string& name, unsigned baud, serial_port& port);
 
 // Reads at most `size` bytes into `buffer`, waiting up to `wait` for the
@@ -60,7 +72,9 @@ std::error_code read_port(serial_port& port, unsigned char* buffer, std::size_t 
 // Writes all `size` bytes, or fails.
 std::error_code write_port(serial_port& port, const unsigned char* bytes, std::size_t size);
 
-// Lets what was written leave the port, then closes it.
+// Lets what was written leave the port, puts back the settings it was
+// found with, gives up this program's hold on it, and closes it: the next
+// program, or the terminal the port was, finds it as it was before.
 void close_port(serial_port& port);
 
 }  // namespace korrin

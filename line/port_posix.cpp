@@ -69,7 +69,16 @@ std::error_code claim(int fd)
     return {};
 }
 
-std::error_code configure(int fd, unsigned baud)
+// Puts back the settings the port was found with, and lets other programs
+// open it again.  Its lock goes with the descriptor.
+void release(int fd, const termios& found)
+{
+    tcsetattr(fd, TCSANOW, &found);
+    ioctl(fd, TIOCNXCL);
+}
+
+// The port set up from the settings it was `found` with.
+std::error_code configure(int fd, unsigned baud, termios line)
 {
     speed_t speed = B0;
     for (const baud_speed& known : speeds)
@@ -77,9 +86,6 @@ std::error_code configure(int fd, unsigned baud)
             speed = known.speed;
     if (speed == B0)
         return std::make_error_code(std::errc::invalid_argument);
-    termios line{};
-    if (tcgetattr(fd, &line) != 0)
-        return last_error();
     make_raw(line, speed);
     if (tcsetattr(fd, TCSANOW, &line) != 0)
         return last_error();
@@ -111,17 +117,26 @@ std::error_code open_port(const std::string& name, unsigned baud, serial_port& p
     if (fd < 0)
         return last_error();
     std::error_code error;
+    termios found{};
     if (!isatty(fd))
         error = std::make_error_code(std::errc::inappropriate_io_control_operation);
+    else if (tcgetattr(fd, &found) != 0)
+        error = last_error();
     if (!error)
         error = claim(fd);
+    // Once claimed, the port is this program's to put back; a port some
+    // other program holds is not touched.
+    const bool claimed = !error;
     if (!error)
-        error = configure(fd, baud);
+        error = configure(fd, baud, found);
     if (error) {
+        if (claimed)
+            release(fd, found);
         ::close(fd);
         return error;
     }
     port.fd = fd;
+    port.found = found;
     return {};
 }
 
@@ -168,6 +183,7 @@ void close_port(serial_port& port)
     // The last acknowledgement must leave before the port closes, or the
     // other side waits for it in vain.
     tcdrain(port.fd);
+    release(port.fd, port.found);
     ::close(port.fd);
     port.fd = -1;
 }

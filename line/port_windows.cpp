@@ -4,6 +4,7 @@
 
 #include "port.h"
 
+#include <cstring>
 #include <cwctype>
 #include <windows.h>
 
@@ -71,12 +72,39 @@ std::error_code open_failure(DWORD error)
     }
 }
 
-std::error_code configure(HANDLE handle, unsigned baud)
+static_assert(sizeof(DCB) <= sizeof serial_port::found_state, "the DCB fits serial_port");
+static_assert(sizeof(COMMTIMEOUTS) <= sizeof serial_port::found_timeouts, "the timeouts fit serial_port");
+
+// Takes the port's settings as they are, into `port`: no COM port lacks
+// them.
+bool keep_found(HANDLE handle, serial_port& port)
 {
-    DCB line{};
-    line.DCBlength = sizeof line;
-    if (!GetCommState(handle, &line))
-        return std::make_error_code(std::errc::inappropriate_io_control_operation);
+    DCB state{};
+    state.DCBlength = sizeof state;
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommState(handle, &state) || !GetCommTimeouts(handle, &timeouts))
+        return false;
+    std::memcpy(port.found_state, &state, sizeof state);
+    std::memcpy(port.found_timeouts, &timeouts, sizeof timeouts);
+    return true;
+}
+
+// Puts back the settings `port` was found with.
+void put_back(HANDLE handle, const serial_port& port)
+{
+    DCB state;
+    COMMTIMEOUTS timeouts;
+    std::memcpy(&state, port.found_state, sizeof state);
+    std::memcpy(&timeouts, port.found_timeouts, sizeof timeouts);
+    SetCommState(handle, &state);
+    SetCommTimeouts(handle, &timeouts);
+}
+
+// The port set up from the settings it was found with, `found`.
+std::error_code configure(HANDLE handle, unsigned baud, const serial_port& found)
+{
+    DCB line;
+    std::memcpy(&line, found.found_state, sizeof line);
     line.BaudRate = baud;
     line.ByteSize = 8;
     line.Parity = NOPARITY;
@@ -133,7 +161,12 @@ std::error_code open_port(const std::string& name, unsigned baud, serial_port& p
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return open_failure(GetLastError());
-    if (std::error_code error = configure(handle, baud)) {
+    if (!keep_found(handle, port)) {
+        CloseHandle(handle);
+        return std::make_error_code(std::errc::inappropriate_io_control_operation);
+    }
+    if (std::error_code error = configure(handle, baud, port)) {
+        put_back(handle, port);
         CloseHandle(handle);
         return error;
     }
@@ -183,6 +216,7 @@ void close_port(serial_port& port)
     // The last acknowledgement must leave before the port closes, or the
     // other side waits for it in vain.
     FlushFileBuffers(port.handle);
+    put_back(port.handle, port);
     CloseHandle(port.handle);
     port.handle = nullptr;
 }

@@ -14,6 +14,7 @@ namespace {
 
 const std::string try_help = "Try 'korrin --help' for more information.";
 const std::string name_another = "name another output file.";
+const std::string store_under = "give the calculator's name with --name NAME: a letter first, no spaces.";
 
 Row refused(const char* name, std::vector<std::string> args, std::string said, std::string reason = "")
 {
@@ -275,12 +276,44 @@ const Row failures[] = {
             error("Option <--baud> works with --send only."), try_help),
     refused("the_other_programs_line_option", {"--receive", "COM1", "in"}, error("Unknown option <--receive>."),
             try_help),
+    refused("port_named_empty", {"--send", "", "in"}, error("Option <--send> names no port."), try_help),
+    // The name goes in the calculator's own characters, checked before the
+    // port is opened or the input read: one it lacks is refused by name,
+    // Windows showing it in its ANSI code page.
+    [] {
+        Row row = refused("name_with_a_character_the_calculator_lacks", {"--send", "COM1", "--name", "ŁX", "in"},
+                          error("The calculator cannot store a variable named <ŁX>."), store_under);
+        row.windows_said = error("The calculator cannot store a variable named <?X>.");
+        return row;
+    }(),
+    [] {
+        Row row = refused("name_past_the_first_256_characters", {"--send", "COM1", "--name", "ĀB", "in"},
+                          error("The calculator cannot store a variable named <ĀB>."), store_under);
+        row.windows_said = error("The calculator cannot store a variable named <?B>.");
+        return row;
+    }(),
+    refused("name_in_the_calculators_characters", {"--send", "COM1", "--name", "Aé", "none"},
+            error("Problem opening file <none>."), "none: No such file or directory"),
     // The object is binary: never onto a terminal, and only quietly onto
     // standard output, which otherwise carries the transcript.
     refused("standard_output_without_quiet", {"in", "-"}, error("Output file <-> is standard output."),
             "add -q to write the object there."),
     refused("standard_input_with_no_output_name", {"-"}, error("Missing arguments."),
             "name the output file, or give \"-\" and -q for standard output."),
+    // A standard stream closed at the start reads and writes nothing: the
+    // object written there would be lost, and no input comes from it.
+    [] {
+        Row row = quietly(refused("onto_closed_standard_output", {"-q", "in", "-"}, "",
+                                  "Output file <-> is standard output, which is closed."));
+        row.options.under = {"sh", "-c", "exec \"$@\" >&-", "sh"};
+        return row;
+    }(),
+    [] {
+        Row row = quietly(refused("from_closed_standard_input", {"-q", "-", "out"}, "",
+                                  "File <-> is standard input, which is closed."));
+        row.options.under = {"sh", "-c", "exec \"$@\" <&-", "sh"};
+        return row;
+    }(),
     quietly(refused("quiet_failure", {"--quiet", "none", "out"}, "",
                     "Problem opening file <none>.\nkorrin: none: No such file or directory")),
     refused("input_missing", {"none", "out"}, error("Problem opening file <none>."), "none: No such file or directory"),

@@ -25,6 +25,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
@@ -480,7 +481,8 @@ void put(int fd, const std::string& bytes)
         n = write(fd, bytes.data() + done, bytes.size() - static_cast<std::size_t>(done));
 }
 
-// The calculator's server's answers: to finish, an ACK; to the directory
+// The calculator's server's answers: to finish, an ACK, and the same ACK
+// alone to a get, as a server that has nothing to send; to the directory
 // request, `directory` as a Send-Init, the text's header, the text and the
 // end, packet n + 1 when korrin acknowledged packet n.
 std::vector<std::string> server_answers(const std::string& directory)
@@ -510,9 +512,9 @@ void pass(line_pair& line, bool from_ours, std::string& pending)
         line.errors += from_ours && type == 'E';
         line.data += type == 'D' && packet != line.last_data;
         line.last_data = type == 'D' ? packet : line.last_data;
-        // As the server: the ACK of finish first, the directory's packets
-        // after it, the first for the request, the next for each ACK.
-        if (from_ours && !line.answer.empty() && (type == 'G' || type == 'Y')) {
+        // As the server: the ACK of finish and get first, the directory's
+        // packets after it, the first for the request, the next for each ACK.
+        if (from_ours && !line.answer.empty() && (type == 'G' || type == 'Y' || type == 'R')) {
             std::size_t next = type == 'Y' ? static_cast<unsigned char>(packet[mark + 2]) - 30u : packet[mark + 4] == 'D';
             line.commands += type == 'G' ? packet.substr(mark + 4, 1) : "";
             put(line.ours, next < line.answer.size() ? line.answer[next] : "");
@@ -788,7 +790,8 @@ void run_xserver(xserver_standin server)
 // what it sent or received must arrive; last, the directory the relay
 // answers with as the calculator's server, if it answers, and the most
 // data packets a send may take: as many as gkermit itself sends the same
-// object in to the same receiver.
+// object in to the same receiver; and how many times the far end and the
+// program run, one after the other, on the one line.
 struct Row {
     const char *name, *peer, *program;
     std::vector<relay_fault> faults;
@@ -797,6 +800,7 @@ struct Row {
     const char* arrived;
     std::string directory{};
     unsigned most_data = 0;
+    unsigned runs = 1;
     // A name in the program's folder, planted before the run as a link to
     // a file outside it: neither may change.
     const char* planted = "";
@@ -828,6 +832,9 @@ const Row rows[] = {
      {{'D', 3, fault::corrupt}, {'D', 6, fault::duplicate}, {'G', 1, fault::cut}}, 0, by_kermit + not_checked,
      "peer/OBJ", "", 161},
     {"KermitCheckedAsSent", gkermit, send, {}, 0, by_kermit + checked, "peer/OBJ", holding("String", sent_sum)},
+    // The port is left as it was found: a second run opens it again.
+    {"KermitTwiceOnOneLine", "gkermit -q -P -i -S -r -w", send, {}, 0, by_kermit + checked, "peer/OBJ",
+     holding("String", sent_sum), 0, 2},
     {"KermitCheckedAndServerFinished", gkermit, "korrin --send PORT --finish OBJ", {}, 0, checked, "peer/OBJ",
      holding("String", sent_sum)},
     {"KermitFinishUnanswered", gkermit, "korrin --send PORT --finish OBJ", {}, 0, not_finished, "peer/OBJ"},
@@ -850,7 +857,7 @@ const Row rows[] = {
     // A received name never replaces, follows or escapes anything, nor
     // steers the terminal.
     {"KermitNameHiddenAndTaken", "gkermit -q -P -i -S -s .bashrc", "unkorrin --receive PORT", {}, 0,
-     text(saved_as_plain, ".bashrc", "bashrc") + text(saved_beside, "bashrc", "bashrc.1"), "bashrc.1", "", 0,
+     text(saved_as_plain, ".bashrc", "bashrc") + text(saved_beside, "bashrc", "bashrc.1"), "bashrc.1", "", 0, 1,
      "bashrc"},
     // The four ways the calculator waits, found: its Kermit server and
     // RECV are the rows above; XRECV asks by itself; the XModem server
@@ -875,9 +882,11 @@ const Row rows[] = {
     // On a terminal: what korrin waits for and where, then the check.
     {"WaitingAndCheckingOnATerminal", gkermit, send, {}, 0,
      text(waiting_line, "%s", "its server, RECV or XRECV"), "peer/OBJ",
-     holding("String", sent_sum), 0, "", true},
+     holding("String", sent_sum), 0, 1, "", true},
     {"KermitNameSteeringTheTerminal", "gkermit -q -P -i -S -s \x1b]0;X\x07\x1b[2J.hp", "unkorrin --receive PORT", {}, 0,
      text(received_line, "\\x1B]0;X\\x07\\x1B[2J.hp", object_size), "_]0;X__[2J"},
+    {"GetAnsweredWithNothing", "", "unkorrin --receive PORT --get NOTES got", {}, 1,
+     text(sent_nothing, "NOTES"), "", recorded},
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -919,54 +928,60 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
     // Wine opens COMn through a link in its prefix's dosdevices.
     const std::string port = windows ? "COM5" : line.path;
     EXPECT_TRUE(!windows || std::system(("ln -sfn " + line.path + " \"$WINEPREFIX/dosdevices/com5\"").c_str()) == 0);
-    pid_t far = !tool.empty() && !xserv ? spawn(peer, dir / "peer", line.peer, line.peer, null) : 0;
-    std::thread server = xserv ? std::thread(run_xserver, xserver_standin{line.peer, dir / "peer", peer, {}, &line.stop})
-                               : std::thread();
-    int screen = -1, screen_tty = -1;
-    if (row.terminal) {
-        ASSERT_EQ(openpty(&screen, &screen_tty, nullptr, nullptr, nullptr), 0);
-        fcntl(screen, F_SETFL, fcntl(screen, F_GETFL) | O_NONBLOCK);
-    }
-    line.program = spawn(command, dir, null, row.terminal ? screen_tty : log, row.terminal ? screen_tty : log, port);
-    // A terminal holds what it is shown until it is read.
-    std::string shown;
-    int exit = 0;
-    for (int ticks = 0; row.terminal && ticks < 5000 && waitpid(line.program, &exit, WNOHANG) == 0; ++ticks) {
-        char buffer[4096];
-        const ssize_t n = read(screen, buffer, sizeof buffer);
-        shown.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(n > 0 ? 0 : 20));
-    }
-    int status = row.terminal ? (WIFEXITED(exit) ? WEXITSTATUS(exit) : -1) : finish(line.program, 100);
-    if (row.terminal) {
-        char buffer[4096];
-        for (ssize_t n; (n = read(screen, buffer, sizeof buffer)) > 0;)
-            shown.append(buffer, static_cast<std::size_t>(n));
-        std::ofstream(dir / "printed") << shown;
-        close(screen);
-        close(screen_tty);
-    }
-    line.stop = xserv;
-    if (server.joinable())
-        server.join();
-    std::string printed = slurp(dir / "printed");
-    printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
-    int far_status = far != 0 ? finish(far, *row.arrived != '\0' ? 30 : 0) : 0;
-    close_line(line);
-
-    EXPECT_EQ(status, row.status) << printed;
-    EXPECT_NE(printed.find(text(row.message.c_str(), port.c_str())), npos) << printed;
-    EXPECT_EQ(printed.find('\x1b'), npos) << "the far end steered the terminal";
-    EXPECT_TRUE(!row.terminal || printed.find(std::string(checking_line) + "\n" + by_kermit + checked) != npos) << printed;
-    EXPECT_EQ(slurp(dir / "outside"), "outside");
-    EXPECT_TRUE(*row.planted == '\0' || fs::is_symlink(dir / row.planted));
-    // The relay answers as the server: korrin asks for the directory, and
-    // ends the server when told to.
-    EXPECT_TRUE(line.answer.empty() || line.commands == (command.find("--finish") != npos ? "DF" : "D"))
-        << line.commands;
     // A peer may die writing to a line cut after its transfer.
     bool cut = std::any_of(row.faults.begin(), row.faults.end(), [](relay_fault f) { return f.kind == fault::cut; });
-    EXPECT_TRUE(row.status != 0 || cut || far_status == 0) << far_status;
+    std::string asked;
+    for (unsigned run = 0; run < row.runs; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1));
+        ASSERT_EQ(ftruncate(log, 0) | lseek(log, 0, SEEK_SET), 0);
+        pid_t far = !tool.empty() && !xserv ? spawn(peer, dir / "peer", line.peer, line.peer, null) : 0;
+        std::thread server =
+            xserv ? std::thread(run_xserver, xserver_standin{line.peer, dir / "peer", peer, {}, &line.stop}) : std::thread();
+        int screen = -1, screen_tty = -1;
+        if (row.terminal) {
+            ASSERT_EQ(openpty(&screen, &screen_tty, nullptr, nullptr, nullptr), 0);
+            fcntl(screen, F_SETFL, fcntl(screen, F_GETFL) | O_NONBLOCK);
+        }
+        line.program = spawn(command, dir, null, row.terminal ? screen_tty : log, row.terminal ? screen_tty : log, port);
+        // A terminal holds what it is shown until it is read.
+        std::string shown;
+        int exit = 0;
+        for (int ticks = 0; row.terminal && ticks < 5000 && waitpid(line.program, &exit, WNOHANG) == 0; ++ticks) {
+            char buffer[4096];
+            const ssize_t n = read(screen, buffer, sizeof buffer);
+            shown.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(n > 0 ? 0 : 20));
+        }
+        int status = row.terminal ? (WIFEXITED(exit) ? WEXITSTATUS(exit) : -1) : finish(line.program, 100);
+        if (row.terminal) {
+            char buffer[4096];
+            for (ssize_t n; (n = read(screen, buffer, sizeof buffer)) > 0;)
+                shown.append(buffer, static_cast<std::size_t>(n));
+            std::ofstream(dir / "printed") << shown;
+            close(screen);
+            close(screen_tty);
+        }
+        line.stop = xserv;
+        if (server.joinable())
+            server.join();
+        std::string printed = slurp(dir / "printed");
+        printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
+        int far_status = far != 0 ? finish(far, *row.arrived != '\0' ? 30 : 0) : 0;
+        EXPECT_EQ(status, row.status) << printed;
+        EXPECT_NE(printed.find(text(row.message.c_str(), port.c_str())), npos) << printed;
+        EXPECT_EQ(printed.find('\x1b'), npos) << "the far end steered the terminal";
+        EXPECT_TRUE(!row.terminal || printed.find(std::string(checking_line) + "\n" + by_kermit + checked) != npos)
+            << printed;
+        EXPECT_TRUE(row.status != 0 || cut || far_status == 0) << far_status;
+        asked += command.find("--finish") != npos ? "DF" : sends || command.find("--list") != npos ? "D" : "";
+    }
+    close_line(line);
+    EXPECT_EQ(slurp(dir / "outside"), "outside");
+    EXPECT_TRUE(*row.planted == '\0' || fs::is_symlink(dir / row.planted));
+
+    // The relay answers as the server: korrin asks for the directory, and
+    // ends the server when told to.
+    EXPECT_TRUE(line.answer.empty() || line.commands == asked) << line.commands;
     if (*row.arrived != '\0') {
         // A sent object arrives as korrin writes it to disk, but for
         // XModem's padding of the last block; a received one as its string.
@@ -990,16 +1005,28 @@ INSTANTIATE_TEST_SUITE_P(Peers, OverTheLine, testing::ValuesIn(rows),
 
 // ------------------------------------------------------------- the port
 
-TEST(Port, RefusesWhatIsNoFreePort)
+// Refused while held, and left as it was found once closed: its settings
+// back (a terminal's echo and line editing among them), free to open again.
+TEST(Port, RefusesWhatIsNoFreePortAndLeavesItAsFound)
 {
     serial_port port, second;
     EXPECT_EQ(open_port("/dev/null", calculator_baud, port), std::errc::inappropriate_io_control_operation);
     line_pair line;
     open_line(line, {}, false);
+    const auto settings = [&line] {
+        termios mode{};
+        EXPECT_EQ(tcgetattr(line.our_tty, &mode), 0);
+        return std::tuple(mode.c_iflag, mode.c_oflag, mode.c_cflag, mode.c_lflag, cfgetospeed(&mode),
+                          std::string(std::begin(mode.c_cc), std::end(mode.c_cc)));
+    };
+    const auto found = settings();
     EXPECT_EQ(open_port(line.path, 9601, port), std::errc::invalid_argument);
     ASSERT_FALSE(open_port(line.path, calculator_baud, port));
     EXPECT_EQ(open_port(line.path, calculator_baud, second), std::errc::device_or_resource_busy);
     close_port(port);
+    EXPECT_EQ(settings(), found);
+    EXPECT_FALSE(open_port(line.path, calculator_baud, second));
+    close_port(second);
     close_line(line);
 }
 

@@ -82,6 +82,21 @@ const Row rows[] = {
         row.options.under = {"sh", "-c", "exec \"$@\" 2>/dev/null", "sh"};
         return row;
     }(),
+    // A standard stream closed at the start reads and writes nothing.
+    [] {
+        Row row = refused("string_onto_closed_standard_output", abc, {"-q", "in", "-"}, "",
+                          "Output file <-> is standard output, which is closed.");
+        row.banner = false;
+        row.options.under = {"sh", "-c", "exec \"$@\" >&-", "sh"};
+        return row;
+    }(),
+    [] {
+        Row row = refused("object_from_closed_standard_input", abc, {"-q", "-", "out"}, "",
+                          "File <-> is standard input, which is closed.");
+        row.banner = false;
+        row.options.under = {"sh", "-c", "exec \"$@\" <&-", "sh"};
+        return row;
+    }(),
     unwraps("checking_as_text", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "",
             {"--text", "in"}),
     // Plain data: the calculator itself would take it as a string.
