@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "directory.h"
+#include "calculator_name.h"
 #include "charset.h"
 #include "port.h"
 #include "string_object.h"
@@ -189,19 +190,6 @@ std::string listed_kind(const listed_variable& variable)
 }
 
 }  // namespace
-
-std::string calculator_name(const std::filesystem::path& input)
-{
-    return input.filename().replace_extension().u8string();
-}
-
-std::string stored_name(const std::string& name)
-{
-    const text_reading reading = read_whole_text(name, {text_form::utf8, false});
-    if (reading.fault_count != 0 || check_calculator_name(reading.bytes).problem != name_problem::none)
-        return {};
-    return reading.bytes;
-}
 
 int send_to_calculator(const Arguments& arguments, const std::vector<outgoing>& files)
 {

@@ -14,16 +14,6 @@
 
 namespace korrin {
 
-// The name the calculator stores an object under when none is given: the
-// input's file name without its last extension (notes.txt gives notes).
-std::string calculator_name(const std::filesystem::path& input);
-
-// `name`, given in UTF-8, in the calculator's own characters, if the
-// calculator can store a variable under it: not empty, not starting with
-// a digit, and holding no space nor any of # [ ] { } « » " ' : , ; ( ) /,
-// which its command line reads as something else.  Empty when it cannot.
-std::string stored_name(const std::string& name);
-
 // A file to send: the name it is shown by, the stored_name the calculator
 // stores it under, and its whole object file.
 struct outgoing {

@@ -177,11 +177,6 @@ int refuse_output(refusal why, std::error_code cause, const std::string& name)
     return fail(cause, name, opening_failed, name.c_str());
 }
 
-std::error_code stream_error()
-{
-    return {errno, std::generic_category()};
-}
-
 std::string reason(std::error_code cause)
 {
 #ifdef _WIN32

@@ -263,9 +263,6 @@ int print_product(const std::string& text);
 // Says why the output named `name` was refused, and returns 1.
 int refuse_output(refusal why, std::error_code cause, const std::string& name);
 
-// Why the last call of the C library's streams failed.
-std::error_code stream_error();
-
 // The system's own words for `cause`, as a user reads them.
 std::string reason(std::error_code cause);
 

@@ -1,5 +1,7 @@
 #include "input.h"
 
+#include "output.h"
+
 #include <algorithm>
 #include <cerrno>
 
@@ -14,15 +16,6 @@
 #endif
 
 namespace korrin {
-
-namespace {
-
-std::error_code last_error()
-{
-    return {errno, std::generic_category()};
-}
-
-}  // namespace
 
 bool is_standard_stream(const std::filesystem::path& file)
 {
@@ -43,7 +36,7 @@ std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size, s
     // cannot hold; the wide name reaches the file system as it is.
     std::FILE* in = _wfopen(file.c_str(), L"rb");
     if (!in) {
-        error = last_error();
+        error = stream_error();
         return nullptr;
     }
     struct _stat64 status;
@@ -55,7 +48,7 @@ std::FILE* open_input(const std::filesystem::path& file, std::uintmax_t& size, s
     // Without O_NONBLOCK, opening a FIFO would wait for a writer.
     const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = last_error();
+        error = stream_error();
         return nullptr;
     }
     struct stat status = {};

@@ -107,26 +107,24 @@ int check_object(Source& in, std::uintmax_t size, const std::string& name,
     const std::size_t got = read_from(in, head, string_head_size);
     if (got != (size < string_head_size ? size : string_head_size))
         return std::ferror(in.file) ? fail(stream_error(), name, reading_failed, name.c_str()) : fail({}, name, changed, name.c_str());
-    if (!is_object_header(std::string_view(reinterpret_cast<const char*>(head), header_size)))
+    const string_head_reading reading = string_head(head, got);
+    switch (reading.problem) {
+    case head_problem::not_object:
         return fail({}, name, not_object, name.c_str());
-    if (got < string_head_size)
+    case head_problem::ends_early:
         return fail({}, name, ends_early, name.c_str());
-
-    const unsigned char* const field = head + header_size;
-    const std::uint32_t prolog = object_prolog(field);
-    if (prolog != string_prolog) {
-        if (const char* const kind = object_kind(prolog))
-            return fail({}, name, not_a_string, name.c_str(), kind, static_cast<unsigned>(prolog));
-        return fail({}, name, not_string, name.c_str(), static_cast<unsigned>(prolog));
-    }
-    const std::uint32_t length = object_length(field);
-    if (length < empty_string_length)
+    case head_problem::not_string:
+        if (const char* const kind = object_kind(reading.prolog))
+            return fail({}, name, not_a_string, name.c_str(), kind, static_cast<unsigned>(reading.prolog));
+        return fail({}, name, not_string, name.c_str(), static_cast<unsigned>(reading.prolog));
+    case head_problem::broken_length:
         return fail({}, name, broken_length, name.c_str());
-    // Each character is two nibbles after the field's five: an even L
-    // would end the string in the middle of a byte.
-    if (length % 2 == 0)
+    case head_problem::half_byte:
         return fail({}, name, half_byte, name.c_str());
-    characters = string_size(length);
+    case head_problem::none:
+        break;
+    }
+    characters = reading.characters;
     if (size - string_head_size < characters)
         return fail({}, name, ends_early, name.c_str());
     return 0;
@@ -250,7 +248,7 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
     // and becomes the object it stands for.
     char start[5] = {};
     const bool sent = !receiving && in.file != stdin && std::fread(start, 1, sizeof start, in.file) == sizeof start &&
-                      std::string_view(start, sizeof start) == "%%HP:";
+                      is_calculator_text(std::string_view(start, sizeof start));
     if (in.file != stdin)
         std::rewind(in.file);
     if ((in.file == stdin && !receiving) || sent) {
@@ -262,7 +260,7 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
         size = in.held.size();
     }
     // Text holds no header: the object is made of it here.
-    const bool text_sent = sent || (receiving && size >= 5 && in.held.compare(0, 5, "%%HP:") == 0);
+    const bool text_sent = sent || (receiving && is_calculator_text(in.held));
     if (receiving && text_sent && as_object(in, size, in_name) != 0)
         return 1;
     if (sent && as_object(in, size, in_name) != 0) {

@@ -2,6 +2,7 @@
 
 #include "text_forms.h"
 #include "cable.h"
+#include "calculator_name.h"
 #include "console.h"
 #include "input.h"
 #include "names.h"
@@ -95,7 +96,7 @@ void note_what_the_bytes_look_like(std::string_view start, bool more_follows, co
         note("note: %s is itself an object file; the calculator will receive it as a string holding the object file "
              "(unkorrin takes the string back out of one).",
              name.c_str());
-    else if (start.substr(0, 5) == "%%HP:")
+    else if (is_calculator_text(start))
         note(dropped ? "note: %s is in the calculator's ASCII transfer form; dropped onto korrin-text.exe, or with "
                        "--ascii, the calculator gets the string it stands for."
                      : "note: %s is in the calculator's ASCII transfer form; with --ascii the calculator gets the "

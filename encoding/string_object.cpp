@@ -205,4 +205,23 @@ std::uint16_t crc_update(std::uint16_t crc, const unsigned char* bytes, std::siz
     return crc;
 }
 
+string_head_reading string_head(const unsigned char* bytes, std::size_t size)
+{
+    string_head_reading head;
+    if (size < header_size || !is_object_header(std::string_view(reinterpret_cast<const char*>(bytes), header_size)))
+        return head;
+    head.problem = head_problem::ends_early;
+    if (size < string_head_size)
+        return head;
+    const unsigned char* const field = bytes + header_size;
+    head.prolog = object_prolog(field);
+    const std::uint32_t length = object_length(field);
+    head.problem = head.prolog != string_prolog         ? head_problem::not_string
+                   : length < empty_string_length ? head_problem::broken_length
+                   : length % 2 == 0              ? head_problem::half_byte
+                                                  : head_problem::none;
+    head.characters = head.problem == head_problem::none ? string_size(length) : 0;
+    return head;
+}
+
 }  // namespace korrin

@@ -114,6 +114,26 @@ inline constexpr std::size_t prolog_and_length_size = string_head_size - header_
 // result means nothing, so the caller refuses such a length first.
 std::uintmax_t string_size(std::uint32_t length);
 
+// What the first bytes of an object file say of the string in it, as
+// string_head reads them: a whole string head, or why there is none.
+enum class head_problem {
+    none,           // a string of `characters` characters
+    not_object,     // no binary object header: plain data
+    ends_early,     // the file ends within the prolog or the length field
+    not_string,     // another kind of object, marked by `prolog`
+    broken_length,  // a length shorter than the empty string's
+    half_byte,      // an even length: the string ends in half a byte
+};
+struct string_head_reading {
+    head_problem problem = head_problem::not_object;
+    std::uint32_t prolog = 0;
+    std::uintmax_t characters = 0;
+};
+
+// Reads the first `size` bytes of an object file, of which
+// string_head_size or fewer are looked at.
+string_head_reading string_head(const unsigned char* bytes, std::size_t size);
+
 // The checksum the calculator's BYTES command shows, continued from `crc`
 // over the `size` bytes at `bytes`; a new object starts from 0.  It covers
 // every byte after the header up to the end of the object, prolog and

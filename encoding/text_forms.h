@@ -123,6 +123,10 @@ text_reading read_whole_text(std::string text, const text_options& options);
 // cut at their end is no fault.
 bool looks_like_pc_text(std::string_view bytes, bool more_follows);
 
+// Whether `start`, the first bytes of a file, opens as the calculator's
+// text forms do, with "%%HP:": text SEND wrote, or the ASCII form.
+inline bool is_calculator_text(std::string_view start) { return start.substr(0, 5) == "%%HP:"; }
+
 // The header line the calculator writes before a text at level 3; the
 // ASCII form opens with it.
 inline constexpr std::string_view ascii_header = "%%HP: T(3)A(R)F(.);\n";

@@ -11,13 +11,6 @@ namespace {
 constexpr std::uint32_t largest_checksum = 0xFFFF;
 constexpr std::uint32_t decimal_base = 10;
 
-// The guillemets that open and close a program, in the calculator's
-// character set.
-constexpr char open_program = static_cast<char>(171);
-constexpr char close_program = static_cast<char>(187);
-
-constexpr std::string_view reserved_characters = "#[]{}\"':,;()/";
-
 std::string_view next_line(std::string_view& text)
 {
     std::size_t end = text.find('\n');
@@ -120,19 +113,5 @@ bool read_directory(std::string_view reply, std::vector<directory_line>& lines)
     return true;
 }
 
-name_check check_calculator_name(std::string_view name)
-{
-    if (name.empty())
-        return {name_problem::empty, 0};
-    if (name.front() >= '0' && name.front() <= '9')
-        return {name_problem::leading_digit, name.front()};
-    for (char c : name) {
-        if (c == ' ')
-            return {name_problem::space, c};
-        if (c == open_program || c == close_program || reserved_characters.find(c) != std::string_view::npos)
-            return {name_problem::reserved_character, c};
-    }
-    return {};
-}
 
 }  // namespace korrin

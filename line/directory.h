@@ -1,5 +1,4 @@
-// What the calculator's Kermit server says about its current directory, and
-// which names it can store a variable under.
+// What the calculator's Kermit server says about its current directory.
 //
 // Asked for its directory (a generic command, G with data "D"), the server
 // answers with text: a first line naming the path and the free memory,
@@ -49,17 +48,6 @@ struct directory_line {
 // a path line, or a line has no size, type and checksum.
 bool read_directory(std::string_view reply, std::vector<directory_line>& lines);
 
-// Why the calculator could not store a variable under `name`, in its own
-// character set (« is byte 171, » byte 187): none when it can.  A name must
-// not be empty, not start with a digit, and hold no space and none of
-// # [ ] { } « » " ' : , ; ( ) /, which the calculator's parser reads as
-// the start or end of some other object.
-enum class name_problem { none, empty, leading_digit, space, reserved_character };
-struct name_check {
-    name_problem problem = name_problem::none;
-    char character = 0;            // the space or reserved character found first
-};
-name_check check_calculator_name(std::string_view name);
 
 }  // namespace korrin
 

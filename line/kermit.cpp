@@ -1,6 +1,7 @@
 #include "kermit.h"
 
 #include "string_object.h"
+#include "text_forms.h"
 
 #include <algorithm>
 
@@ -380,7 +381,7 @@ kermit_session new_session(kermit_phase phase, const kermit_parameters& ours, co
 
 std::size_t kermit_most_bytes(std::string_view start)
 {
-    return start.substr(0, 5) == "%%HP:" ? static_cast<std::size_t>(max_text_bytes) : largest_object_file;
+    return is_calculator_text(start) ? static_cast<std::size_t>(max_text_bytes) : largest_object_file;
 }
 
 std::string kermit_packet_bytes(const kermit_packet& packet, unsigned check_type)

@@ -274,15 +274,10 @@ transfer_end check_on_server(line_io& port, const send_options& options, const s
 // own length.  Anything else is left as it came for the program to judge.
 void cut_padding(std::string& object)
 {
-    if (object.size() < string_head_size || !is_object_header(std::string_view(object).substr(0, header_size)))
-        return;
-    auto field = reinterpret_cast<const unsigned char*>(object.data()) + header_size;
-    std::uint32_t length = object_length(field);
-    if (object_prolog(field) != string_prolog || length < empty_string_length || length % 2 == 0)
-        return;
-    std::uintmax_t whole = string_head_size + string_size(length);
-    if (whole < object.size())
-        object.resize(static_cast<std::size_t>(whole));
+    const string_head_reading head =
+        string_head(reinterpret_cast<const unsigned char*>(object.data()), object.size());
+    if (head.problem == head_problem::none && string_head_size + head.characters < object.size())
+        object.resize(static_cast<std::size_t>(string_head_size + head.characters));
 }
 
 // ------------------------------------------------ the XModem server

@@ -57,11 +57,6 @@ void out_of_memory()
     std::_Exit(1);
 }
 
-std::error_code stream_error()
-{
-    return {errno, std::generic_category()};
-}
-
 bool same_file(const Identity& a, const Identity& b)
 {
     return a.device == b.device && a.file == b.file;
@@ -144,6 +139,11 @@ std::error_code place_new_file()
 }
 
 }  // namespace
+
+std::error_code stream_error()
+{
+    return {errno, std::generic_category()};
+}
 
 void guard_output(const char* program)
 {

@@ -73,6 +73,9 @@ std::error_code finish_output(std::FILE* out, std::uintmax_t size);
 // failed, or no error.
 std::error_code write_block(std::FILE* out, const void* bytes, std::size_t size);
 
+// Why the last call of the C library or of the system failed, from errno.
+std::error_code stream_error();
+
 // Gives up on `out` after a failed run: removes the new file, or cuts a
 // regular file written in place to zero length.
 void discard_output(std::FILE* out);

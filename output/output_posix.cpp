@@ -2,6 +2,7 @@
 // folder is opened works in that folder, by the names the run chose, with
 // the *at calls.
 
+#include "output.h"
 #include "output_system.h"
 
 #include <cerrno>
@@ -35,11 +36,6 @@ namespace {
 const Output* watched = nullptr;
 sigset_t ending;     // every signal whose handler cleans up
 sigset_t before_hold;
-
-std::error_code last_error()
-{
-    return {errno, std::system_category()};
-}
 
 int fd_of(handle file)
 {
@@ -152,10 +148,10 @@ std::error_code copy_attributes(int from, int to)
     std::vector<char> names;
     std::vector<char> present;
     if (!attribute_names(from, names) || !attribute_names(to, present))
-        return last_error();
+        return stream_error();
     for (std::size_t at = 0; at < present.size(); at += std::char_traits<char>::length(present.data() + at) + 1)
         if (!listed(names, present.data() + at) && fremovexattr(to, present.data() + at) != 0)
-            return last_error();
+            return stream_error();
     std::vector<char> value;
     for (std::size_t at = 0; at < names.size(); at += std::char_traits<char>::length(names.data() + at) + 1) {
         const char* const name = names.data() + at;
@@ -163,7 +159,7 @@ std::error_code copy_attributes(int from, int to)
         value.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
         const ssize_t got = size < 0 ? -1 : fgetxattr(from, name, value.data(), value.size());
         if (got < 0 || fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0)
-            return last_error();
+            return stream_error();
     }
     return {};
 }
@@ -226,7 +222,7 @@ std::error_code open_existing(const fs::path& output, handle& old)
     const int flags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     const int fd = open(output.c_str(), flags);
     if (fd < 0)
-        return errno == ENOENT ? std::error_code() : last_error();
+        return errno == ENOENT ? std::error_code() : stream_error();
     struct stat first;
     if (fstat(fd, &first) != 0 || !S_ISREG(first.st_mode)) {
         old = fd;
@@ -236,7 +232,7 @@ std::error_code open_existing(const fs::path& output, handle& old)
     // an open that may create the file, as a plain writer's does: open the
     // same file so once more, and keep that.
     const int again = open(output.c_str(), flags | O_CREAT, 0666);
-    const std::error_code error = again < 0 ? last_error() : std::error_code();
+    const std::error_code error = again < 0 ? stream_error() : std::error_code();
     struct stat second;
     close(fd);
     if (again >= 0 && (fstat(again, &second) != 0 || !same_file(first, second))) {
@@ -301,7 +297,7 @@ std::error_code find_folder(const fs::path& output, Output& pending)
         return std::make_error_code(std::errc::is_a_directory);
     const int folder = open(pending.folder_name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
-        return last_error();
+        return stream_error();
     pending.folder = folder;
     // The name must still lead to the file that was opened: one swapped in
     // meanwhile is refused rather than replaced.  A new output's name must
@@ -389,19 +385,19 @@ std::error_code keep_attributes(const Output& pending)
     struct stat now;
     const int fresh = fd_of(pending.fresh);
     if (fstat(fd_of(pending.old), &old) != 0 || fstat(fresh, &now) != 0)
-        return last_error();
+        return stream_error();
     if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && fchown(fresh, old.st_uid, old.st_gid) != 0)
-        return last_error();
+        return stream_error();
     // After the owner: changing the owner clears the set-user-ID bit.  The
     // attributes come last, as the ACL sets the group's bits itself.
     if (fchmod(fresh, old.st_mode & 07777) != 0)
-        return last_error();
+        return stream_error();
     return copy_attributes(fd_of(pending.old), fresh);
 }
 
 std::error_code sync(handle file)
 {
-    return fsync(fd_of(file)) == 0 ? std::error_code() : last_error();
+    return fsync(fd_of(file)) == 0 ? std::error_code() : stream_error();
 }
 
 // Renames `from` to `to` in `folder` only while `to` is free.  Where the
@@ -443,7 +439,7 @@ std::error_code write_all(handle file, const char* bytes, std::size_t size)
     for (std::size_t done = 0; done < size;) {
         const ssize_t wrote = write(fd_of(file), bytes + done, size - done);
         if (wrote < 0 && errno != EINTR)
-            return last_error();
+            return stream_error();
         done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
     }
     return {};
@@ -453,7 +449,7 @@ std::error_code copy_into_old(Output& pending)
 {
     const int from = fd_of(pending.fresh);
     if (lseek(from, 0, SEEK_SET) != 0 || lseek(fd_of(pending.old), 0, SEEK_SET) != 0)
-        return last_error();
+        return stream_error();
     char block[1 << 16];
     for (;;) {
         const ssize_t got = read(from, block, sizeof block);
@@ -462,7 +458,7 @@ std::error_code copy_into_old(Output& pending)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return last_error();
+            return stream_error();
         if (const std::error_code error = write_all(pending.old, block, static_cast<std::size_t>(got)))
             return error;
     }
@@ -481,13 +477,13 @@ std::error_code lock(handle file)
 {
     while (flock(fd_of(file), LOCK_EX) != 0)
         if (errno != EINTR)
-            return last_error();
+            return stream_error();
     return {};
 }
 
 std::error_code cut_to_zero(handle file)
 {
-    return ftruncate(fd_of(file), 0) == 0 ? std::error_code() : last_error();
+    return ftruncate(fd_of(file), 0) == 0 ? std::error_code() : stream_error();
 }
 
 std::FILE* stream_over(handle file, handle& stream, std::error_code& error)
@@ -495,7 +491,7 @@ std::FILE* stream_over(handle file, handle& stream, std::error_code& error)
     const int fd = fcntl(fd_of(file), F_DUPFD_CLOEXEC, 0);
     std::FILE* out = fd >= 0 && stop_waiting(fd) ? fdopen(fd, "wb") : nullptr;
     if (!out) {
-        error = last_error();
+        error = stream_error();
         if (fd >= 0)
             close(fd);
         return nullptr;

@@ -1,3 +1,4 @@
+#include "calculator_name.h"
 #include "charset.h"
 #include "programs.h"
 #include "text_forms.h"
@@ -356,5 +357,17 @@ TEST(SentText, ReadsEachLevelAndRefusesWhatSendDoesNotWrite)
     }
 }
 
+// A name typed in UTF-8 as the calculator stores it, in its characters,
+// or nothing where it could not store one: a digit first, a space, a
+// delimiter of its command line, a character it lacks.
+TEST(CalculatorName, StoredInItsCharacters)
+{
+    const std::pair<const char*, std::string> rows[] = {
+        {"notes", "notes"}, {"ABC.HP", "ABC.HP"}, {"caf\u00e9", "caf\xe9"}, {"\u0394x", "\x9bx"},
+        {"x\u2192y", "x\x8dy"}, {"", ""}, {"2x", ""}, {"a b", ""}, {"\u00abx", ""}, {"x\u00bb", ""},
+        {"a#", ""}, {"a/b", ""}, {"a:b", ""}, {"\"", ""}, {"\u0141X", ""}};
+    for (const auto& [typed, stored] : rows)
+        EXPECT_EQ(korrin::stored_name(typed), stored) << typed;
+}
 
 }  // namespace

@@ -335,18 +335,6 @@ TEST(Directory, RecordedReply)
     EXPECT_EQ(find_directory_entry("{ HOME } 1.\nS 12.5 String\n", "S").lookup, directory_lookup::unreadable);
 }
 
-// The names the calculator can store a variable under.
-TEST(CalculatorName, Checks)
-{
-    const std::pair<const char*, name_problem> rows[] = {
-        {"notes", name_problem::none}, {"ABC.HP", name_problem::none}, {"x2", name_problem::none},
-        {"", name_problem::empty}, {"2x", name_problem::leading_digit}, {"a b", name_problem::space}};
-    for (const auto& [name, problem] : rows)
-        EXPECT_EQ(check_calculator_name(name).problem, problem) << name;
-    for (const char* name : {"a#", "[a", "a]", "{", "}", "a\xab", "\xbb", "\"", "'", "a:b", ",", ";", "(", ")", "a/b"})
-        EXPECT_EQ(check_calculator_name(name).problem, name_problem::reserved_character) << name;
-}
-
 // A name or a text from the far end becomes a plain file name and a
 // printable text: nothing of a path, hidden, an option, a device or a
 // control survives, and a plain name stays as it is.
