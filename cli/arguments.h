@@ -33,6 +33,11 @@ struct Arguments {
     std::string name;     // what the calculator stores the object under
     std::string get;      // the variable to ask the calculator's server for
     std::string list;     // the port to list the calculator's variables over
+    // The option of the three that was given without a port, the word
+    // after it naming none (names_a_port in ports.h): the port is to be
+    // found.  "" when a port was named.
+    std::string find_port_for;
+    bool ports = false;   // --ports: list the serial ports there are
     unsigned baud = 9600;
     bool xmodem = false;
     bool kermit = false;

@@ -4,6 +4,7 @@
 #include "directory.h"
 #include "charset.h"
 #include "port.h"
+#include "port_choice.h"
 #include "string_object.h"
 #include "text_forms.h"
 #include "transfer.h"
@@ -138,8 +139,11 @@ int open_line(const Arguments& arguments, const std::string& port_name, serial_p
 {
     if (!is_supported_baud(arguments.baud))
         return refuse(bad_baud, arguments.baud);
-    if (const std::error_code error = open_port(port_name, arguments.baud, port))
-        return fail(error, port_name, opening_failed, port_name.c_str());
+    if (const std::error_code error = open_port(port_name, arguments.baud, port)) {
+        fail(error, port_name, opening_failed, port_name.c_str());
+        explain_port_failure(error, port_name, arguments.baud);
+        return 1;
+    }
     return 0;
 }
 

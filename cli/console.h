@@ -197,6 +197,28 @@ inline constexpr char line_cut[] = "The line to <%s> was cut.";
 inline constexpr char transfer_stopped[] = "The transfer was stopped; the calculator was told.";
 inline constexpr char unstorable_name[] = "The calculator cannot store a variable named <%s>.";
 inline constexpr char bad_baud[] = "The speed %u is none the line takes: 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 baud.";
+// Finding the port when none is named: the transcript's refusals; the
+// ports follow on standard error, one a line as --ports lists them.
+inline constexpr char no_port_found[] = "No calculator was found: is it connected, and on?";
+inline constexpr char several_ports[] = "Several ports may be the calculator's: name one.";
+// A port as --ports lists it: its name, then what it is.
+inline constexpr char port_line[] = "%s  %s";
+inline constexpr char ports_there[] = "the serial ports there are:";
+inline constexpr char no_ports_there[] = "no serial port is there: is the cable plugged in, and the calculator on?";
+// The program, the option and a port: the command line with the port named.
+inline constexpr char name_the_port[] = "name the port, as in: %s %s %s ...";
+// The next step after a port that would not open, on standard error.
+inline constexpr char port_denied_group[] = "%s belongs to the group %s: join it (sudo usermod -aG %s $USER), then "
+                                            "log in again; or install korrin's udev rule, 70-hp-calculator.rules, "
+                                            "which gives a USB 49g+/50g to whoever is logged in.";
+inline constexpr char port_denied[] = "you may not open %s; korrin's udev rule, 70-hp-calculator.rules, gives a "
+                                      "USB 49g+/50g to whoever is logged in.";
+inline constexpr char port_missing[] = "%s is not there.";
+inline constexpr char port_held_by[] = "%s is in use by another program: %s.";
+inline constexpr char port_held[] = "%s is in use by another program: end it, then try again.";
+inline constexpr char speed_refused[] = "%s does not take %u baud; it takes %s.";
+inline constexpr char no_speed_taken[] = "%s takes none of the speeds from 1200 to 115200 baud.";
+inline constexpr char not_a_port[] = "%s is no serial port.";
 
 // How a message stands in the transcript.
 enum class severity { error, warning };

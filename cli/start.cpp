@@ -4,6 +4,7 @@
 #include "console.h"
 #include "input.h"
 #include "output.h"
+#include "port_choice.h"
 
 #include <cctype>
 #include <cerrno>
@@ -192,7 +193,8 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
             return misused(program, unknown_option, option);
         }
     }
-    if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty()) {
+    if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty() &&
+        arguments.find_port_for.empty()) {
         print(program.banner);
         return misused(program, works_only_with, arguments.line_options[0], port_option);
     }
@@ -201,17 +203,24 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     if (arguments.version)
         return print_product(std::string(program.name) + " " KORRIN_RELEASE "\n" +
                              "Copyright (c) 2026 korrin developers; published under the MIT licence.\n");
+    if (arguments.ports)
+        return list_ports();
     if (started_from_explorer())
         return run_dropped(program, work, arguments);
 
-    if (program.product_beside_report && !arguments.files.empty() && is_standard_stream(arguments.files.back()) &&
-        (arguments.files.size() == 2 || !arguments.receive.empty()))
-        report_on_standard_error();
-    print(program.banner);
     // Received over the line, the object has no file; a name, if any, is
     // the output's.  A shell pattern that matched three files must not
     // pick one of them as the output.
-    const bool receiving = !arguments.receive.empty();
+    const bool receiving = !arguments.receive.empty() || arguments.find_port_for == "--receive" ||
+                           arguments.find_port_for == "--list";
+    if (program.product_beside_report && !arguments.files.empty() && is_standard_stream(arguments.files.back()) &&
+        (arguments.files.size() == 2 || receiving))
+        report_on_standard_error();
+    print(program.banner);
+    // A port to be found is found before anything is read or written.
+    if (!arguments.find_port_for.empty())
+        if (const int status = choose_port(program.name, arguments))
+            return status;
     if (arguments.files.size() > (receiving ? 1 : 2)) {
         refuse(too_many_arguments);
         if (!receiving)
