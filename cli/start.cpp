@@ -217,10 +217,6 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
         (arguments.files.size() == 2 || receiving))
         report_on_standard_error();
     print(program.banner);
-    // A port to be found is found before anything is read or written.
-    if (!arguments.find_port_for.empty())
-        if (const int status = choose_port(program.name, arguments))
-            return status;
     if (arguments.files.size() > (receiving ? 1 : 2)) {
         refuse(too_many_arguments);
         if (!receiving)
@@ -231,6 +227,10 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
 #endif
         return try_help(program);
     }
+    // A port to be found is found before anything is read or written.
+    if (!arguments.find_port_for.empty())
+        if (const int status = choose_port(program.name, arguments))
+            return status;
     if (!arguments.list.empty())
         return arguments.files.empty() ? list_calculator(arguments) : misused(program, too_many_arguments);
     if (receiving)

@@ -46,7 +46,7 @@ std::string link_name(const fs::path& link)
 // What the device at `device`, the tty's "device" link resolved, is:
 // walked up to the USB device that holds it, if any, no further than
 // `top`, sysfs's own folder.
-found_port described(const fs::path& device, const fs::path& top, const fs::path& tty)
+found_port described(const fs::path& device, const fs::path& top)
 {
     found_port port;
     fs::path below = device;
@@ -64,11 +64,15 @@ found_port described(const fs::path& device, const fs::path& top, const fs::path
                                                                                            : port_kind::usb_adapter;
         return port;
     }
-    port.driver = link_name(device / "driver");
-    port.model = port.driver;
-    // A built-in UART that did not answer when the kernel probed it.
-    if (attribute(tty / "type") == "0")
-        port.driver.clear();
+    // A built-in UART: its driver, above the serial core's own "port" and
+    // "ctrl" devices that newer kernels put between.
+    for (fs::path at = device; !at.empty() && at != top && at != at.root_path(); at = at.parent_path()) {
+        const std::string driver = link_name(at / "driver");
+        if (!driver.empty() && driver != "port" && driver != "ctrl") {
+            port.driver = port.model = driver;
+            break;
+        }
+    }
     return port;
 }
 
@@ -91,8 +95,9 @@ std::vector<found_port> find_ports(const fs::path& root)
         // A virtual terminal or a pseudo-terminal has no device behind it.
         if (missing)
             continue;
-        found_port port = described(device, top, tty);
-        if (port.kind == port_kind::built_in && port.driver.empty())
+        found_port port = described(device, top);
+        // A built-in UART that did not answer when the kernel probed it.
+        if (port.kind == port_kind::built_in && attribute(tty / "type") == "0")
             continue;
         port.name = (dev / tty.filename()).string();
         if (!fs::exists(port.name, missing))
