@@ -307,6 +307,17 @@ const Row failures[] = {
                       "HP 49g+/50g calculator (USB 03F0:0121)\nkorrin: name the port, as in: korrin --send "
                       "../root/dev/ttyUSB0 ..."),
               "usb ttyUSB1 03f0 0121 '' && usb ttyUSB0 03f0 0121 ''"),
+    // Under wine, the COM ports of the prefix's device map.
+    [] {
+        Row row = refused("ports_of_the_device_map", {"--ports"}, "COM7  serial port (Test\\Serial7)\n")
+                      .prepared("test -n \"$WINEPREFIX\" && wine reg delete 'HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM' "
+                                "/va /f >/dev/null && wine reg add 'HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM' /v "
+                                "'Test\\Serial7' /d COM7 /f >/dev/null",
+                                "only Windows has a device map of COM ports");
+        row.banner = false;
+        row.status = 0;
+        return row;
+    }(),
     // Every port, the calculator first, what the system says of it escaped.
     [] {
         Row row = searching(refused("ports_listed", {"--ports"}, calculator_port + "\n../root/dev/ttyUSB1  USB serial "
