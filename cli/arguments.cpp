@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include "ports.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -119,7 +121,13 @@ Arguments read_arguments(const std::vector<fs::path>& words)
         const bool flag = !names_only && (is(word, "--xmodem") || is(word, "--kermit") || is(word, "--finish"));
         if (value || baud || flag)
             arguments.line_options.push_back(narrow(word));
-        if ((value || baud) && i + 1 == words.size()) {
+        // The port after --send, --receive and --list may be left out, to
+        // be found: a word that names no port is a file name.
+        const bool port = value == &arguments.send || value == &arguments.receive || value == &arguments.list;
+        // An empty word is a port named empty, which is refused.
+        if (port && (i + 1 == words.size() || (!words[i + 1].empty() && !names_a_port(narrow(words[i + 1]))))) {
+            arguments.find_port_for = narrow(word);
+        } else if ((value || baud) && i + 1 == words.size()) {
             if (arguments.unknown.empty())
                 arguments.unknown = word;
         } else if (value) {
@@ -137,6 +145,8 @@ Arguments read_arguments(const std::vector<fs::path>& words)
             arguments.kermit = true;
         } else if (!names_only && is(word, "--finish")) {
             arguments.finish = true;
+        } else if (!names_only && is(word, "--ports")) {
+            arguments.ports = true;
         } else if (names_only || text.size() < 2 || text[0] != '-') {
             // "/?" is no file name on Windows.
             if (const char letter = names_only ? 0 : letter_of(word))

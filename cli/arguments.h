@@ -33,6 +33,11 @@ struct Arguments {
     std::string name;     // what the calculator stores the object under
     std::string get;      // the variable to ask the calculator's server for
     std::string list;     // the port to list the calculator's variables over
+    // The option of the three that was given without a port, the word
+    // after it naming none (names_a_port in ports.h): the port is to be
+    // found.  "" when a port was named.
+    std::string find_port_for;
+    bool ports = false;   // --ports: list the serial ports there are
     unsigned baud = 9600;
     bool xmodem = false;
     bool kermit = false;
@@ -44,6 +49,14 @@ struct Arguments {
     // whose value is missing or wrong; empty when there is none.
     std::filesystem::path unknown;
 };
+
+// Whether the run sends to the calculator, or receives from it (a listing
+// among that), on a port named or to be found.
+inline bool sends(const Arguments& arguments) { return !arguments.send.empty() || arguments.find_port_for == "--send"; }
+inline bool receives(const Arguments& arguments)
+{
+    return !arguments.receive.empty() || arguments.find_port_for == "--receive" || arguments.find_port_for == "--list";
+}
 
 // Reads the words after the program's name.  Of --text and --ascii, the
 // last one given holds.

@@ -5,6 +5,7 @@
 #include "calculator_name.h"
 #include "charset.h"
 #include "port.h"
+#include "port_choice.h"
 #include "string_object.h"
 #include "text_forms.h"
 #include "transfer.h"
@@ -147,8 +148,11 @@ int open_line(const Arguments& arguments, const std::string& port_name, serial_p
 {
     if (!is_supported_baud(arguments.baud))
         return refuse(bad_baud, arguments.baud);
-    if (const std::error_code error = open_port(port_name, arguments.baud, port))
-        return fail(error, port_name, opening_failed, port_name.c_str());
+    if (const std::error_code error = open_port(port_name, arguments.baud, port)) {
+        fail(error, port_name, opening_failed, port_name.c_str());
+        explain_port_failure(error, port_name, arguments.baud);
+        return 1;
+    }
     return 0;
 }
 
@@ -191,8 +195,12 @@ std::string listed_kind(const listed_variable& variable)
 
 }  // namespace
 
-int send_to_calculator(const Arguments& arguments, const std::vector<outgoing>& files)
+int send_to_calculator(const Arguments& given, const std::vector<outgoing>& files)
 {
+    Arguments arguments = given;
+    if (!arguments.find_port_for.empty())
+        if (const int status = choose_port("korrin", arguments))
+            return status;
     const std::string& port_name = arguments.send;
     serial_port port;
     if (const int status = open_line(arguments, port_name, port))

@@ -68,14 +68,16 @@ inline constexpr char korrin_usage[] =
     "\n"
     "Sending to the calculator, waiting in its Kermit server, RECV, XRECV or\n"
     "its XModem server (XSERV), which korrin finds by itself:\n"
-    "  --send PORT    send the object over the serial port PORT (/dev/ttyUSB0,\n"
-    "                 COM3); with one file name, write no file\n"
+    "  --send [PORT]  send the object over the serial port PORT (/dev/ttyUSB0,\n"
+    "                 COM3), or over the calculator's, found; with one file\n"
+    "                 name, write no file\n"
     "  --name NAME    store it under NAME (default: input_file's name without\n"
     "                 its extension)\n"
     "  --kermit       send by Kermit only, to the server or RECV\n"
     "  --xmodem       send by XModem only, to XRECV or XSERV\n"
     "  --baud N       the line's speed, 1200 to 115200 (default 9600)\n"
     "  --finish       end the calculator's server after the send\n"
+    "  --ports        list the serial ports there are, the calculator's first\n"
     "\n"
     "The whole manual: man korrin, or README.txt beside korrin.exe.\n";
 
@@ -97,15 +99,17 @@ inline constexpr char unkorrin_usage[] =
     "  --             end the options: what follows is a file name\n"
     "\n"
     "Receiving from the calculator (Kermit, or XModem with --xmodem):\n"
-    "  --receive PORT\n"
-    "                 receive one object over the serial port PORT, sent by\n"
-    "                 SEND or XSEND; a file name given is the output_file\n"
+    "  --receive [PORT]\n"
+    "                 receive one object over the serial port PORT, or the\n"
+    "                 calculator's, found, sent by SEND or XSEND; a file\n"
+    "                 name given is the output_file\n"
     "  --get NAME     ask the calculator's Kermit or XModem server for the\n"
     "                 variable NAME\n"
-    "  --list PORT    list the variables the calculator's server holds\n"
+    "  --list [PORT]  list the variables the calculator's server holds\n"
     "  --xmodem       receive by XModem, from XSEND or XSERV\n"
     "  --kermit       ask the Kermit server only\n"
     "  --baud N       the line's speed, 1200 to 115200 (default 9600)\n"
+    "  --ports        list the serial ports there are, the calculator's first\n"
     "\n"
     "The whole manual: man unkorrin, or README.txt beside unkorrin.exe.\n";
 
@@ -214,6 +218,28 @@ inline constexpr char names_no_port[] = "Option <%s> names no port.";
 // "-" for a standard stream that was closed when the run began.
 inline constexpr char closed_output[] = "Output file <-> is standard output, which is closed.";
 inline constexpr char closed_input[] = "File <-> is standard input, which is closed.";
+// Finding the port when none is named: the transcript's refusals; the
+// ports follow on standard error, one a line as --ports lists them.
+inline constexpr char no_port_found[] = "No calculator was found: is it connected, and on?";
+inline constexpr char several_ports[] = "Several ports may be the calculator's: name one.";
+// A port as --ports lists it: its name, then what it is.
+inline constexpr char listed_port[] = "%s  %s";
+inline constexpr char ports_there[] = "the serial ports there are:";
+inline constexpr char no_ports_there[] = "no serial port is there: is the cable plugged in, and the calculator on?";
+// The program, the option and a port: the command line with the port named.
+inline constexpr char name_the_port[] = "name the port, as in: %s %s %s ...";
+// The next step after a port that would not open, on standard error.
+inline constexpr char port_denied_group[] = "%s belongs to the group %s: join it (sudo usermod -aG %s $USER), then "
+                                            "log in again; or install korrin's udev rule, 70-hp-calculator.rules, "
+                                            "which gives a USB 49g+/50g to whoever is logged in.";
+inline constexpr char port_denied[] = "you may not open %s; korrin's udev rule, 70-hp-calculator.rules, gives a "
+                                      "USB 49g+/50g to whoever is logged in.";
+inline constexpr char port_missing[] = "%s is not there.";
+inline constexpr char port_held_by[] = "%s is in use by another program: %s.";
+inline constexpr char port_held[] = "%s is in use by another program: end it, then try again.";
+inline constexpr char speed_refused[] = "%s does not take %u baud; it takes %s.";
+inline constexpr char no_speed_taken[] = "%s takes none of the speeds from 1200 to 115200 baud.";
+inline constexpr char not_a_port[] = "%s is no serial port.";
 
 // How a message stands in the transcript.
 enum class severity { error, warning };

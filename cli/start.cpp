@@ -4,6 +4,7 @@
 #include "console.h"
 #include "input.h"
 #include "output.h"
+#include "port_choice.h"
 
 #include <cctype>
 #include <cerrno>
@@ -208,12 +209,13 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     }
     const std::string& port = port_option == "--send" ? arguments.send : arguments.receive;
     for (const std::string& option : arguments.line_options) {
-        if (option == port_option && port.empty()) {
+        if (option == port_option && port.empty() && arguments.find_port_for.empty()) {
             print(program.banner);
             return misused(program, names_no_port, option);
         }
     }
-    if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty()) {
+    if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty() &&
+        arguments.find_port_for.empty()) {
         print(program.banner);
         return misused(program, works_only_with, arguments.line_options[0], port_option);
     }
@@ -222,17 +224,19 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     if (arguments.version)
         return print_product(std::string(program.name) + " " KORRIN_RELEASE "\n" +
                              "Copyright (c) 2026 korrin developers; published under the MIT licence.\n");
+    if (arguments.ports)
+        return list_ports();
     if (started_from_explorer())
         return run_dropped(program, work, arguments);
 
+    // Received over the line, the object has no file; a name, if any, is
+    // the output's.
+    const bool receiving = receives(arguments);
+    const bool sending = sends(arguments);
     if (program.product_beside_report && !arguments.files.empty() && is_standard_stream(arguments.files.back()) &&
-        (arguments.files.size() == 2 || !arguments.receive.empty()))
+        (arguments.files.size() == 2 || receiving))
         report_on_standard_error();
     print(program.banner);
-    // Received over the line, the object has no file; a name, if any, is
-    // the output's.  A shell pattern that matched three files must not
-    // pick one of them as the output.
-    const bool receiving = !arguments.receive.empty();
     if (receiving && arguments.files.size() > 1)
         return misused(program, too_many_arguments);
     // "-" for a standard stream that was closed at the start is refused:
@@ -240,12 +244,17 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     // empty input.  Received, the one name is the output's; else the
     // second is.
     for (std::size_t i = 0; i < arguments.files.size(); ++i) {
-        const bool output = receiving || (i == 1 && arguments.files.size() == 2 && arguments.send.empty());
+        const bool output = receiving || (i == 1 && arguments.files.size() == 2 && !sending);
         if (is_standard_stream(arguments.files[i]) && closed_at_start[output ? 1 : 0])
             return refuse(output ? closed_output : closed_input);
     }
+    // A port to be found is found before anything is written; to send
+    // to, once the files to send have been read.
+    if (!arguments.find_port_for.empty() && !sending)
+        if (const int status = choose_port(program.name, arguments))
+            return status;
     // Sent, every name is a file to send, all in one transfer.
-    if (!arguments.send.empty()) {
+    if (sending) {
         if (arguments.files.empty())
             return misused(program, missing_arguments);
         if (!arguments.name.empty() && arguments.files.size() > 1)

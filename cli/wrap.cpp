@@ -256,7 +256,7 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         return refuse(empty_name);
     // Sent over the line, the object is held whole, and the name it goes
     // under is checked before anything is read.
-    const bool sending = !arguments.send.empty();
+    const bool sending = sends(arguments);
     // The name in UTF-8, and as the console shows it.
     const std::string utf8_name = arguments.name.empty() ? calculator_name(input) : arguments.name;
     const std::string name = display_name(fs::u8path(utf8_name));

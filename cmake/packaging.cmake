@@ -65,6 +65,11 @@ else()
   # The documents everyone gets from `cmake --install`. The .deb replaces
   # two of them with Debian's own forms (see cmake/debian-stage.cmake).
   install(FILES LICENSE README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The udev rule that gives a USB 49g+/50g to the user logged in and keeps
+  # ModemManager away from it.  udev reads /usr/lib/udev/rules.d (and
+  # /lib/udev/rules.d, the same folder on a merged /usr); under another
+  # prefix it is a copy to put there.
+  install(FILES udev/70-hp-calculator.rules DESTINATION lib/udev/rules.d)
   # Bash completion: bash-completion loads a command's script by the
   # command's name from this folder, under /usr, /usr/local or ~/.local.
   foreach(program IN LISTS KORRIN_PROGRAMS)

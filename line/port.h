@@ -7,9 +7,12 @@
 // functions exist on both systems, in port_posix.cpp and port_windows.cpp.
 //
 // Failures come as std::error_code.  Those of open_port that a user can act
-// on compare equal to these std::errc conditions on both systems:
+// on are told apart by trouble_of (ports.h): on POSIX they are errno values,
+// compared to these std::errc conditions; on Windows the opening's own are
+// the system's codes (std::system_category), which it words itself:
 //   no_such_file_or_directory           the port does not exist;
-//   device_or_resource_busy             another program holds it;
+//   device_or_resource_busy             another program holds it (Windows:
+//                                       ERROR_ACCESS_DENIED);
 //   permission_denied                   the user may not open it (on Linux,
 //                                       not in the dialout group);
 //   is_a_directory                      it is a folder;

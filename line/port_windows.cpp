@@ -58,18 +58,11 @@ std::wstring device_path(const std::string& name)
     return is_com_name(wide) ? device_namespace + wide : wide;
 }
 
+// The system's own code, which it words itself; trouble_of (ports.h)
+// tells what it comes to.
 std::error_code open_failure(DWORD error)
 {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return std::make_error_code(std::errc::no_such_file_or_directory);
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return std::make_error_code(std::errc::device_or_resource_busy);
-    default:
-        return {static_cast<int>(error), std::system_category()};
-    }
+    return {static_cast<int>(error), std::system_category()};
 }
 
 static_assert(sizeof(DCB) <= sizeof serial_port::found_state, "the DCB fits serial_port");

@@ -21,6 +21,25 @@ Row refused(const char* name, std::vector<std::string> args, std::string said, s
     return refusal(korrin_command, name, std::move(args), std::move(said), std::move(reason));
 }
 
+// A run whose search for ports reads the made tree ../root, empty but for
+// the USB ports `ports` plants there by calling usb NAME VENDOR PRODUCT
+// MODEL, as sysfs shows them.
+Row searching(Row row, const std::string& ports = "")
+{
+    const std::string usb =
+        "usb() { d=../root/sys/devices/usb1/$1 && mkdir -p $d/1.0/$1/tty/$1 ../root/sys/class/tty ../root/dev && "
+        "echo $2 >$d/idVendor && echo $3 >$d/idProduct && printf \"$4\" >$d/product && "
+        "ln -s ../../devices/usb1/$1/1.0/$1/tty/$1 ../root/sys/class/tty/$1 && "
+        "ln -s ../../../$1 $d/1.0/$1/tty/$1/device && : >../root/dev/$1; }; ";
+    row = row.prepared(usb + "mkdir -p ../root" + (ports.empty() ? "" : " && " + ports))
+              .skip_on_windows("the search reads Windows' own list of devices");
+    row.options.under = {"env", "KORRIN_SYSTEM_ROOT=../root"};
+    return row;
+}
+
+const std::string calculator_port = "../root/dev/ttyUSB0  HP 49g+/50g calculator (USB 03F0:0121)";
+const std::string no_ports = "no serial port is there: is the cable plugged in, and the calculator on?";
+
 // A conversion of `input`, with the length lines and field bytes worked by
 // hand from L = 2S + 5 for the `string` it becomes, into `output`.
 Row converts(const char* name, std::vector<std::string> args, std::string input, std::string lengths, std::string field,
@@ -262,15 +281,56 @@ const Row failures[] = {
     refused("replace_without_text", {"--replace", "in", "out"}, error("Option <--replace> works with --text only."),
             try_help),
     refused("empty_name", {"in", ""}, error("A file name is empty.")),
-    // What is no serial port is refused before anything is sent.
-    refused("port_missing", {"--send", "none/ttyUSB9", "in"}, error("Problem opening file <none/ttyUSB9>."),
-            "none/ttyUSB9: No such file or directory")
-        .skip_on_windows("it names its ports COM1 to COM256"),
+    // What is no serial port is refused before anything is sent, with the
+    // ports there are.
+    searching(refused("port_missing", {"--send", "none/ttyUSB9", "in"}, error("Problem opening file <none/ttyUSB9>."),
+                      "none/ttyUSB9: No such file or directory\nkorrin: none/ttyUSB9 is not there.\nkorrin: " +
+                          no_ports)),
     refused("com_port_missing", {"--send", "COM99", "in"}, error("Problem opening file <COM99>."), "?")
         .prepared("test -n \"$WINEPREFIX\"", "only Windows has COM ports"),
-    refused("port_is_a_folder", {"--send", "folder", "in"}, error("Problem opening file <folder>."),
-            "folder: Is a directory")
-        .skip_on_windows("it names its ports COM1 to COM256"),
+    searching(refused("port_is_no_serial_port", {"--send", "/dev/null", "in"}, error("Problem opening file </dev/null>."),
+                      "/dev/null: Inappropriate ioctl for device\nkorrin: /dev/null is no serial port.\n"
+                      "korrin: the serial ports there are:\nkorrin:   " + calculator_port),
+              "usb ttyUSB0 03f0 0121 ''"),
+    // A port the user may not open: the group to join, and the udev rule.
+    // The row makes a device file of the first built-in port, as udev
+    // makes it for the group dialout.
+    refused("port_of_a_group", {"--send", "ttyS0", "in"}, error("Problem opening file <ttyS0>."),
+            "ttyS0: Permission denied\nkorrin: ttyS0 belongs to the group dialout: join it (sudo usermod "
+            "-aG dialout $USER), then log in again; or install korrin's udev rule, 70-hp-calculator.rules, which "
+            "gives a USB 49g+/50g to whoever is logged in.")
+        .as_nobody()
+        .prepared("mknod ttyS0 c 4 64 && chgrp dialout ttyS0 && chmod 660 ttyS0",
+                  "it needs a device file made, and the group dialout"),
+    // With no port named, the calculator's is found; none, or several,
+    // are refused with the ports there are.
+    searching(refused("no_calculator_found", {"--send", "in"}, error("No calculator was found: is it connected, and on?"),
+                      no_ports)),
+    searching(refused("several_calculators", {"in", "--send"}, error("Several ports may be the calculator's: name one."),
+                      "the serial ports there are:\nkorrin:   " + calculator_port + "\nkorrin:   ../root/dev/ttyUSB1  "
+                      "HP 49g+/50g calculator (USB 03F0:0121)\nkorrin: name the port, as in: korrin --send "
+                      "../root/dev/ttyUSB0 ..."),
+              "usb ttyUSB1 03f0 0121 '' && usb ttyUSB0 03f0 0121 ''"),
+    // Under wine, the COM ports of the prefix's device map.
+    [] {
+        Row row = refused("ports_of_the_device_map", {"--ports"}, "COM7  serial port (Test\\Serial7)\n")
+                      .prepared("test -n \"$WINEPREFIX\" && wine reg delete 'HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM' "
+                                "/va /f >/dev/null && wine reg add 'HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM' /v "
+                                "'Test\\Serial7' /d COM7 /f >/dev/null",
+                                "only Windows has a device map of COM ports");
+        row.banner = false;
+        row.status = 0;
+        return row;
+    }(),
+    // Every port, the calculator first, what the system says of it escaped.
+    [] {
+        Row row = searching(refused("ports_listed", {"--ports"}, calculator_port + "\n../root/dev/ttyUSB1  USB serial "
+                                    "adapter (FT232R\\x1B[2J, USB 0403:6001)\n"),
+                            "usb ttyUSB1 0403 6001 'FT232R\\033[2J' && usb ttyUSB0 03f0 0121 ''");
+        row.banner = false;
+        row.status = 0;
+        return row;
+    }(),
     // The line's options need the port; unkorrin's are unknown to korrin.
     refused("line_option_without_the_port", {"--baud", "2400", "in", "out"},
             error("Option <--baud> works with --send only."), try_help),

@@ -25,7 +25,9 @@ if(KORRIN_WINDOWS_BUILD)
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_leg.sh $<TARGET_FILE:line_test>
             ${KORRIN_WINDOWS_BUILD}/korrin.exe ${KORRIN_WINDOWS_BUILD}/unkorrin.exe)
   # Wine ends a program on SIGINT with STATUS_CONTROL_C_EXIT, its handler
-  # not run, so the calculator is never told of the interrupt.
+  # not run, so the calculator is never told of the interrupt.  The port
+  # found is Windows' device list's, not the made tree's, which holds no
+  # COM5; and Windows does not say which program holds a port.
   set_tests_properties(line_wine PROPERTIES TIMEOUT 1200
-    ENVIRONMENT "GTEST_FILTER=-Peers/OverTheLine.ProgramEndsAsItShould/KermitInterrupted")
+    ENVIRONMENT "GTEST_FILTER=-Peers/OverTheLine.ProgramEndsAsItShould/KermitInterrupted:*ThePortFound:*PortHeldByAnother")
 endif()

@@ -8,6 +8,7 @@
 #include "kermit.h"
 #include "names.h"
 #include "port.h"
+#include "ports.h"
 #include "programs.h"
 #include "string_object.h"
 #include "transfer.h"
@@ -429,6 +430,122 @@ TEST(Seam, EveryWaitEnds)
     }
 }
 
+
+// ------------------------------------------------------- finding the port
+
+// A serial port as sysfs shows it, planted in a made tree: a USB serial
+// adapter's ttyUSB under its usb-serial port, a CDC ACM ttyACM right under
+// its USB interface, a built-in UART with its type (0: nothing answered),
+// or a virtual terminal with no device behind it.
+struct planted {
+    const char* tty;
+    const char* layout;  // "usb", "acm", "uart" or "virtual"
+    const char* vendor = "";
+    const char* product = "";
+    const char* driver = "";
+    const char* maker = "";
+    const char* model = "";
+    const char* uart_type = "4";
+    bool node = true;    // whether its device file is there
+};
+
+void plant(const fs::path& root, const planted& port)
+{
+    const fs::path sys = root / "sys", tty = port.tty;
+    const auto write = [](const fs::path& file, const std::string& text) {
+        if (!text.empty())
+            std::ofstream(file) << text << "\n";
+    };
+    fs::path device = sys / "devices" / "platform" / "serial8250";
+    if (port.layout == std::string("usb") || port.layout == std::string("acm")) {
+        const fs::path usb = sys / "devices" / "pci0000:00" / "usb1" / ("1-" + tty.string()), interface = usb / "1:1.0";
+        fs::create_directories(interface);
+        write(usb / "idVendor", port.vendor);
+        write(usb / "idProduct", port.product);
+        write(usb / "manufacturer", port.maker);
+        write(usb / "product", port.model);
+        fs::create_directories(sys / "bus" / "usb" / "drivers" / port.driver);
+        fs::create_directory_symlink(fs::relative(sys / "bus" / "usb" / "drivers" / port.driver, interface),
+                                     interface / "driver");
+        device = port.layout == std::string("usb") ? interface / tty : interface;
+    } else if (port.layout == std::string("virtual")) {
+        device = sys / "devices" / "virtual" / "tty" / tty;
+    }
+    const fs::path node = device / "tty" / tty;
+    fs::create_directories(node);
+    if (port.layout != std::string("virtual"))
+        fs::create_directory_symlink(fs::relative(device, node), node / "device");
+    if (port.layout == std::string("uart")) {
+        write(node / "type", port.uart_type);
+        fs::create_directories(sys / "bus" / "platform" / "drivers" / "serial8250");
+        if (!fs::exists(device / "driver"))
+            fs::create_directory_symlink(fs::relative(sys / "bus" / "platform" / "drivers" / "serial8250", device),
+                                         device / "driver");
+    }
+    fs::create_directories(sys / "class" / "tty");
+    fs::create_directory_symlink(fs::relative(node, sys / "class" / "tty"), sys / "class" / "tty" / tty);
+    fs::create_directories(root / "dev");
+    if (port.node)
+        std::ofstream(root / "dev" / tty);
+}
+
+const planted calculator{"ttyUSB1", "usb", "03f0", "0121", "usb_serial_simple"};
+const planted ftdi{"ttyUSB0", "usb", "0403", "6001", "ftdi_sio", "FTDI", "FT232R"};
+
+struct PortsRow {
+    const char* name;
+    std::vector<planted> ports;
+    std::vector<std::string> found;   // each as --ports lists it, under the root
+    std::size_t likely;               // how many of the first found a run may take
+};
+
+const PortsRow ports_rows[] = {
+    {"the calculator before the adapter named before it", {ftdi, calculator, {"tty0", "virtual"}},
+     {"dev/ttyUSB1  HP 49g+/50g calculator (USB 03F0:0121)", "dev/ttyUSB0  USB serial adapter (FTDI FT232R, USB 0403:6001)"},
+     1},
+    {"two calculators, counted as numbers",
+     {{"ttyUSB10", "usb", "03F0", "0121", "usb_serial_simple"}, {"ttyUSB2", "usb", "03f0", "0121", "usb_serial_simple"}},
+     {"dev/ttyUSB2  HP 49g+/50g calculator (USB 03F0:0121)", "dev/ttyUSB10  HP 49g+/50g calculator (USB 03F0:0121)"}, 2},
+    {"an ACM adapter before a built-in UART; a UART that never answered left out",
+     {{"ttyS1", "uart", "", "", "", "", "", "0"}, {"ttyS0", "uart"}, {"ttyACM0", "acm", "2341", "0043", "cdc_acm", "Arduino"}},
+     {"dev/ttyACM0  USB serial adapter (Arduino, USB 2341:0043)", "dev/ttyS0  serial port (serial8250)"}, 1},
+    {"a built-in port alone is none a run takes by itself", {{"ttyS0", "uart"}}, {"dev/ttyS0  serial port (serial8250)"}, 0},
+    {"a port without its device file", {{"ttyUSB0", "usb", "03f0", "0121", "usb_serial_simple", "", "", "", false}}, {}, 0},
+    {"no sysfs at all", {}, {}, 0},
+};
+
+TEST(Ports, FoundInAMadeTree)
+{
+    for (const PortsRow& row : ports_rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path root = fs::temp_directory_path() / ("korrin-ports-" + std::to_string(getpid()));
+        fs::remove_all(root);
+        fs::create_directories(root);
+        for (const planted& port : row.ports)
+            plant(root, port);
+        std::vector<std::string> found;
+        const std::vector<found_port> ports = find_ports(root);
+        for (const found_port& port : ports)
+            found.push_back(fs::relative(port.name, root).string() + "  " + port_description(port));
+        EXPECT_EQ(found, row.found);
+        const std::vector<found_port> likely = likely_ports(ports);
+        EXPECT_EQ(likely.size(), row.likely);
+        for (std::size_t i = 0; i < likely.size() && i < ports.size(); ++i)
+            EXPECT_EQ(likely[i].name, ports[i].name);
+        fs::remove_all(root);
+    }
+}
+
+// The word after --send, --receive and --list: a port, or the first file.
+TEST(Ports, WordsThatNameAPort)
+{
+    const std::pair<const char*, bool> rows[] = {
+        {"/dev/null", true}, {"/dev/ttyUSB99", true}, {"none/ttyACM3", true}, {"notes.txt", false},
+        {KORRIN_LINE_DATA, false}, {"COM3", true}, {"COMMON", false}};
+    for (const auto& [word, port] : rows)
+        EXPECT_EQ(names_a_port(word), port) << word;
+}
+
 // ===================================================== over the line
 
 // The program opens the terminal of a pseudo-terminal; the far end, a peer
@@ -793,6 +910,7 @@ struct Row {
     // a file outside it: neither may change.
     const char* planted = "";
     bool terminal = false;   // the program prints on a terminal
+    bool held = false;   // whether the test holds the port open, as another program would
 };
 
 // The input OBJ holds 5000 bytes, runs among them; korrin writes OBJ.hp.
@@ -871,6 +989,13 @@ const Row rows[] = {
     {"WaitingAndCheckingOnATerminal", gkermit, send, {}, 0,
      text(waiting_line, "%s", "its server, RECV or XRECV"), "peer/OBJ",
      holding("String", sent_sum), 0, 1, "", true},
+    // Named by no port, the port is found: the made tree of each row has
+    // the calculator's USB port, which is the line.
+    {"KermitToThePortFound", "gkermit -q -P -i -S -r -e 94", "korrin --send OBJ", {}, 0, by_kermit + not_checked,
+     "peer/OBJ"},
+    {"KermitServerListOnThePortFound", "", "unkorrin --list", {}, 0, listed, "", holding("String", sent_sum)},
+    {"PortHeldByAnother", "", send, {}, 1, "%s is in use by another program: line_test (process ", "", "", 0, 1,
+     "", false, true},
     {"KermitNameSteeringTheTerminal", "gkermit -q -P -i -S -s \x1b]0;X\x07\x1b[2J.hp", "unkorrin --receive PORT", {}, 0,
      text(received_line, "\\x1B]0;X\\x07\\x1B[2J.hp", object_size), "_]0;X__[2J"},
     {"GetAnsweredWithNothing", "", "unkorrin --receive PORT --get NOTES got", {}, 1,
@@ -916,6 +1041,13 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
     // Wine opens COMn through a link in its prefix's dosdevices.
     const std::string port = windows ? "COM5" : line.path;
     EXPECT_TRUE(!windows || std::system(("ln -sfn " + line.path + " \"$WINEPREFIX/dosdevices/com5\"").c_str()) == 0);
+    // The search for the port reads a tree made here: the calculator on
+    // ttyUSB0, whose device file is the line.
+    plant(dir / "root", {"ttyUSB0", "usb", "03f0", "0121", "usb_serial_simple", "", "", "", false});
+    fs::create_symlink(line.path, dir / "root" / "dev" / "ttyUSB0");
+    setenv("KORRIN_SYSTEM_ROOT", (dir / "root").c_str(), 1);
+    serial_port holder;
+    ASSERT_TRUE(!row.held || !open_port(line.path, calculator_baud, holder));
     // A peer may die writing to a line cut after its transfer.
     bool cut = std::any_of(row.faults.begin(), row.faults.end(), [](relay_fault f) { return f.kind == fault::cut; });
     std::string asked;
@@ -963,6 +1095,7 @@ TEST_P(OverTheLine, ProgramEndsAsItShould)
         EXPECT_TRUE(row.status != 0 || cut || far_status == 0) << far_status;
         asked += command.find("--finish") != npos ? "DF" : sends || command.find("--list") != npos ? "D" : "";
     }
+    close_port(holder);
     close_line(line);
     EXPECT_EQ(slurp(dir / "outside"), "outside");
     EXPECT_TRUE(*row.planted == '\0' || fs::is_symlink(dir / row.planted));
@@ -1017,6 +1150,7 @@ TEST(Port, RefusesWhatIsNoFreePortAndLeavesItAsFound)
     close_port(second);
     close_line(line);
 }
+
 
 }  // namespace
 

@@ -122,6 +122,17 @@ const Row rows[] = {
     // Received, the object has no file: two names are one too many.
     refused("receiving_with_two_names", abc, {"--receive", "COM1", "in", "out"}, error("Too many arguments."),
             "Try 'unkorrin --help' for more information."),
+    // With no port named and none found under an empty system tree, the
+    // output's name is no port.
+    [] {
+        Row row = refused("receiving_finds_no_calculator", abc, {"--receive", "out"},
+                          error("No calculator was found: is it connected, and on?"),
+                          "no serial port is there: is the cable plugged in, and the calculator on?")
+                      .prepared("mkdir -p ../root")
+                      .skip_on_windows("the search reads Windows' own list of devices");
+        row.options.under = {"env", "KORRIN_SYSTEM_ROOT=../root"};
+        return row;
+    }(),
     // An object that grows while its first block is held in the read is
     // not the one checked.
     [] {

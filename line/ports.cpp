@@ -1,0 +1,89 @@
+// What both systems' searches share: the order of the ports found, what
+// each is in words, and which of them a run may take.
+
+#include "ports.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace korrin {
+
+namespace {
+
+// Names in the order a user counts them: runs of digits by their value.
+bool counted_before(const std::string& a, const std::string& b)
+{
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool digits = std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]));
+        if (!digits) {
+            const int x = std::toupper(static_cast<unsigned char>(a[i++]));
+            const int y = std::toupper(static_cast<unsigned char>(b[j++]));
+            if (x != y)
+                return x < y;
+            continue;
+        }
+        std::size_t end_a = i;
+        std::size_t end_b = j;
+        while (end_a < a.size() && std::isdigit(static_cast<unsigned char>(a[end_a])))
+            ++end_a;
+        while (end_b < b.size() && std::isdigit(static_cast<unsigned char>(b[end_b])))
+            ++end_b;
+        // Without leading zeros the longer number is the larger.
+        while (i + 1 < end_a && a[i] == '0')
+            ++i;
+        while (j + 1 < end_b && b[j] == '0')
+            ++j;
+        if (end_a - i != end_b - j)
+            return end_a - i < end_b - j;
+        const int order = a.compare(i, end_a - i, b, j, end_b - j);
+        if (order != 0)
+            return order < 0;
+        i = end_a;
+        j = end_b;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+}  // namespace
+
+void sort_ports(std::vector<found_port>& ports)
+{
+    std::stable_sort(ports.begin(), ports.end(), [](const found_port& a, const found_port& b) {
+        if (a.kind != b.kind)
+            return a.kind < b.kind;
+        return counted_before(a.name, b.name);
+    });
+}
+
+std::string port_description(const found_port& port)
+{
+    char ids[32];
+    std::snprintf(ids, sizeof ids, "USB %04X:%04X", port.vendor & 0xFFFFu, port.product & 0xFFFFu);
+    switch (port.kind) {
+    case port_kind::calculator:
+        return std::string("HP 49g+/50g calculator (") + ids + ")";
+    case port_kind::usb_adapter:
+        return "USB serial adapter (" + (port.model.empty() ? "" : port.model + ", ") + ids + ")";
+    case port_kind::built_in:
+        break;
+    }
+    return port.model.empty() ? "serial port" : "serial port (" + port.model + ")";
+}
+
+std::vector<found_port> likely_ports(const std::vector<found_port>& ports)
+{
+    for (const port_kind kind : {port_kind::calculator, port_kind::usb_adapter}) {
+        std::vector<found_port> some;
+        for (const found_port& port : ports)
+            if (port.kind == kind)
+                some.push_back(port);
+        if (!some.empty())
+            return some;
+    }
+    return {};
+}
+
+}  // namespace korrin
