@@ -46,6 +46,8 @@ inline constexpr char unkorrin_banner[] =
 // What -h and --help print, on standard output, and nothing else.
 inline constexpr char korrin_usage[] =
     "Usage: korrin [option...] input_file [output_file]\n"
+    "       korrin [option...] input_file... folder\n"
+    "       korrin [option...] --send PORT input_file...\n"
     "Wraps input_file in a character-string object file for the HP49G, 49g+,\n"
     "48gII and 50g calculators: sent to one, its bytes arrive as one string.\n"
     "With one file name the object is written beside the input, named after\n"
@@ -83,6 +85,8 @@ inline constexpr char korrin_usage[] =
 
 inline constexpr char unkorrin_usage[] =
     "Usage: unkorrin [option...] object_file [output_file]\n"
+    "       unkorrin [option...] --receive PORT [output_file]\n"
+    "       unkorrin [option...] --list PORT\n"
     "Takes a character-string object file back to the string's bytes and\n"
     "writes them to output_file; with no output_file it only checks the\n"
     "object.  Either way it shows the figures the calculator's BYTES command\n"

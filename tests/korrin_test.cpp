@@ -263,9 +263,16 @@ const Row conversions[] = {
 };
 
 const Row failures[] = {
-    tells(korrin_command, "help", {"--help", "in", "out"}, "Usage: korrin [option...] input_file [output_file]\n"),
+    // The forms first: converting, into a folder, and sending.
+    tells(korrin_command, "help", {"--help", "in", "out"},
+          "Usage: korrin [option...] input_file [output_file]\n"
+          "       korrin [option...] input_file... folder\n"
+          "       korrin [option...] --send PORT input_file...\n"),
     tells(korrin_command, "version", {"-V"}, "korrin " KORRIN_RELEASE "\nCopyright"),
-    tells(unkorrin_command, "unkorrin_help", {"-h"}, "Usage: unkorrin [option...] object_file [output_file]\n"),
+    tells(unkorrin_command, "unkorrin_help", {"-h"},
+          "Usage: unkorrin [option...] object_file [output_file]\n"
+          "       unkorrin [option...] --receive PORT [output_file]\n"
+          "       unkorrin [option...] --list PORT\n"),
     tells(unkorrin_command, "unkorrin_version", {"--version"}, "unkorrin " KORRIN_RELEASE "\nCopyright"),
     refused("no_arguments", {}, error("Missing arguments."), try_help),
     // Several names: each file into the last, a folder, as cp puts them.
