@@ -86,16 +86,6 @@ Row quietly(Row row)
     return row;
 }
 
-// Help and the release, on standard output, whatever follows.
-Row tells(const std::vector<std::string>& program, const char* name, std::vector<std::string> args, std::string said)
-{
-    Row row = refusal(program, name, std::move(args), std::move(said));
-    row.banner = false;
-    row.opening_only = true;
-    row.status = 0;
-    return row;
-}
-
 // A copy into `output`, ended by `signal` (twice in a row with `twice`) in
 // its middle.  The pipe is read again only once the program has ended:
 // blocked on its report, it cannot finish the object first, so only the
@@ -263,17 +253,6 @@ const Row conversions[] = {
 };
 
 const Row failures[] = {
-    // The forms first: converting, into a folder, and sending.
-    tells(korrin_command, "help", {"--help", "in", "out"},
-          "Usage: korrin [option...] input_file [output_file]\n"
-          "       korrin [option...] input_file... folder\n"
-          "       korrin [option...] --send PORT input_file...\n"),
-    tells(korrin_command, "version", {"-V"}, "korrin " KORRIN_RELEASE "\nCopyright"),
-    tells(unkorrin_command, "unkorrin_help", {"-h"},
-          "Usage: unkorrin [option...] object_file [output_file]\n"
-          "       unkorrin [option...] --receive PORT [output_file]\n"
-          "       unkorrin [option...] --list PORT\n"),
-    tells(unkorrin_command, "unkorrin_version", {"--version"}, "unkorrin " KORRIN_RELEASE "\nCopyright"),
     refused("no_arguments", {}, error("Missing arguments."), try_help),
     // Several names: each file into the last, a folder, as cp puts them.
     [] {
