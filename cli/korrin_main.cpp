@@ -6,11 +6,64 @@
 
 namespace {
 
+inline constexpr char korrin_banner[] =
+    "Korrin\n"
+    "Version 1.0  12-jul-2001\n\n"
+    "  Usage:  korrin input_file output_file\n\n";
+
+
+// What -h and --help print, on standard output, and nothing else.
+inline constexpr char korrin_usage[] =
+    "Usage: korrin [option...] input_file [output_file]\n"
+    "       korrin [option...] input_file... folder\n"
+    "       korrin [option...] --send [PORT] input_file...\n"
+    "Wraps input_file in a character-string object file for the HP49G, 49g+,\n"
+    "48gII and 50g calculators: sent to one, its bytes arrive as one string.\n"
+    "With one file name the object is written beside the input, named after\n"
+    "it with the extension .hp: notes.txt gives notes.hp.  An output_file\n"
+    "that is a folder receives it under that name.  \"-\" is standard input,\n"
+    "or, with -q, standard output.\n"
+    "\n"
+    "Options:\n"
+    "  -t, --text     read the input as UTF-8 text and write the calculator's\n"
+    "                 own characters; CR LF becomes LF\n"
+    "  -r, --replace  with --text, write a look-alike for each character the\n"
+    "                 calculator lacks (\"?\" where there is none)\n"
+    "  -a, --ascii    read the input in the calculator's ASCII transfer form,\n"
+    "                 as its translated transfers write it (\\<< for the\n"
+    "                 program delimiter, \\nnn for any character above 127)\n"
+    "  -q, --quiet    print nothing but a failure, on standard error\n"
+    "  -h, --help     print this help\n"
+    "  -V, --version  print the release\n"
+    "  --             end the options: what follows is a file name\n"
+    "\n"
+    "Sending to the calculator, waiting in its Kermit server, RECV, XRECV or\n"
+    "its XModem server (XSERV), which korrin finds by itself:\n"
+    "  --send [PORT]  send every file named over the serial port PORT\n"
+    "                 (/dev/ttyUSB0, COM3), or over the calculator's, found;\n"
+    "                 write no file\n"
+    "  --name NAME    store it under NAME (default: input_file's name without\n"
+    "                 its extension)\n"
+    "  --kermit       send by Kermit only, to the server or RECV\n"
+    "  --xmodem       send by XModem only, to XRECV or XSERV\n"
+    "  --baud N       the line's speed, 1200 to 115200 (default 9600)\n"
+    "  --finish       end the calculator's server after the send\n"
+    "  --ports        list the serial ports there are, the calculator's first\n"
+    "\n"
+    "The whole manual: man korrin, or README.txt beside korrin.exe.\n";
+
+// Started from Explorer with no file, after the banner and the usage.
+inline constexpr char korrin_drop[] =
+    "\nTo convert files, drop them onto korrin.exe: each becomes an object\n"
+    "file beside it, named after it with the extension .hp.  Text files\n"
+    "dropped onto korrin-text.exe become the calculator's own characters.\n\n";
+
+
 const korrin::Program korrin_program = {
     "korrin",
-    korrin::korrin_banner,
-    korrin::korrin_usage,
-    korrin::korrin_drop,
+    korrin_banner,
+    korrin_usage,
+    korrin_drop,
     false,
     " --send --name --xmodem --kermit --baud --finish ",
 };
