@@ -182,36 +182,34 @@ bool starts_as_text(std::string_view started_as)
     return equal_ignoring_case(name, "korrin-text");
 }
 
-int start_with(const Program& program, Work work, const fs::path& started_as, const std::vector<fs::path>& words)
+namespace {
+
+// Refuses what the command line gets wrong: an unknown option, an option
+// of the other program's, a port named empty, an option of the line with
+// no port.  Returns the exit status of the refusal, or -1 to go on.
+int refuse_options(const Program& program, const Arguments& arguments)
 {
-    Arguments arguments = read_arguments(words);
-    if (arguments.form == file_form::bytes && starts_as_text(started_as.string()))
-        arguments.form = file_form::text;
-    set_console(program.name, arguments.quiet);
     // An unknown option is refused wherever it stands, --help beside it too:
     // a typing slip must not pass unseen.
     if (!arguments.unknown.empty()) {
         print(program.banner);
+        const std::string word = display_name(arguments.unknown);
         // A speed that is no number.
-        if (display_name(arguments.unknown).rfind("--baud=", 0) == 0)
-            return misused(program, baud_number, display_name(arguments.unknown).substr(7));
-        return misused(program, unknown_option, display_name(arguments.unknown));
+        if (word.rfind("--baud=", 0) == 0)
+            return misused(program, baud_number, word.substr(7));
+        return misused(program, unknown_option, word);
     }
     // The other program's line options are unknown here; the others need
     // the port.
     const std::string_view line_options = program.line_options;
     const std::string port_option(line_options.substr(1, line_options.find(' ', 1) - 1));
-    for (const std::string& option : arguments.line_options) {
-        if (line_options.find(" " + option + " ") == std::string_view::npos) {
-            print(program.banner);
-            return misused(program, unknown_option, option);
-        }
-    }
     const std::string& port = port_option == "--send" ? arguments.send : arguments.receive;
     for (const std::string& option : arguments.line_options) {
-        if (option == port_option && port.empty() && arguments.find_port_for.empty()) {
+        const bool known = line_options.find(" " + option + " ") != std::string_view::npos;
+        const bool empty_port = option == port_option && port.empty() && arguments.find_port_for.empty();
+        if (!known || empty_port) {
             print(program.banner);
-            return misused(program, names_no_port, option);
+            return misused(program, known ? names_no_port : unknown_option, option);
         }
     }
     if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty() &&
@@ -219,24 +217,15 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
         print(program.banner);
         return misused(program, works_only_with, arguments.line_options[0], port_option);
     }
-    if (arguments.help)
-        return print_product(program.usage);
-    if (arguments.version)
-        return print_product(std::string(program.name) + " " KORRIN_RELEASE "\n" +
-                             "Copyright (c) 2026 korrin developers; published under the MIT licence.\n");
-    if (arguments.ports)
-        return list_ports();
-    if (started_from_explorer())
-        return run_dropped(program, work, arguments);
+    return -1;
+}
 
-    // Received over the line, the object has no file; a name, if any, is
-    // the output's.
+// Runs the work on the files named, as the options say: all of them sent,
+// each into a folder, one received or listed, or one into another.
+int run_files(const Program& program, Work work, Arguments& arguments)
+{
     const bool receiving = receives(arguments);
     const bool sending = sends(arguments);
-    if (program.product_beside_report && !arguments.files.empty() && is_standard_stream(arguments.files.back()) &&
-        (arguments.files.size() == 2 || receiving))
-        report_on_standard_error();
-    print(program.banner);
     if (receiving && arguments.files.size() > 1)
         return misused(program, too_many_arguments);
     // "-" for a standard stream that was closed at the start is refused:
@@ -285,6 +274,34 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     if (arguments.replace && arguments.form != file_form::text)
         return misused(program, works_only_with, "--replace", "--text");
     return work(arguments.files[0], arguments.files.size() == 2 ? &arguments.files[1] : nullptr, arguments);
+}
+
+}  // namespace
+
+int start_with(const Program& program, Work work, const fs::path& started_as, const std::vector<fs::path>& words)
+{
+    Arguments arguments = read_arguments(words);
+    if (arguments.form == file_form::bytes && starts_as_text(started_as.string()))
+        arguments.form = file_form::text;
+    set_console(program.name, arguments.quiet);
+    if (const int status = refuse_options(program, arguments); status >= 0)
+        return status;
+    if (arguments.help)
+        return print_product(program.usage);
+    if (arguments.version)
+        return print_product(std::string(program.name) + " " KORRIN_RELEASE "\n" +
+                             "Copyright (c) 2026 korrin developers; published under the MIT licence.\n");
+    if (arguments.ports)
+        return list_ports();
+    if (started_from_explorer())
+        return run_dropped(program, work, arguments);
+    // Received over the line, the object has no file; a name, if any, is
+    // the output's.
+    if (program.product_beside_report && !arguments.files.empty() && is_standard_stream(arguments.files.back()) &&
+        (arguments.files.size() == 2 || receives(arguments)))
+        report_on_standard_error();
+    print(program.banner);
+    return run_files(program, work, arguments);
 }
 
 int unexpected_end(const char* what)
