@@ -193,6 +193,37 @@ std::string listed_kind(const listed_variable& variable)
     return std::string(words.substr(words.find(' ') + 1));
 }
 
+// What was sent, and what the server holds of each file, as its check
+// found: the exit status.
+int report_sent(const std::vector<outgoing>& files, const transfer_result& result, bool finish)
+{
+    for (const outgoing& file : files)
+        report(result.way == calculator_wait::xmodem_server ? sent_to_server : sent_line_text, file.name.c_str(),
+               file.object.size());
+    if (finish && !result.server_finished)
+        warn(not_finished);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const sent_file& sent = result.sent[i];
+        const char* const name = files[i].name.c_str();
+        if (sent.check == check_outcome::unanswered || sent.check == check_outcome::not_asked) {
+            report("%s", not_checked);
+            return 0;
+        }
+        if (sent.check == check_outcome::absent)
+            return refuse(check_absent, name);
+        if (!held_as_sent(sent))
+            return refuse(check_differs, name, shown_text(utf8_of(sent.entry_type)).c_str(),
+                          static_cast<unsigned>(sent.entry_checksum), static_cast<unsigned>(sent.sent_checksum));
+        // The XModem server stores a put onto a name that is taken as NAME.1.
+        if (!sent.entry_name.empty() && sent.entry_name != files[i].stored)
+            report(checked_beside, shown_text(utf8_of(sent.entry_name)).c_str(),
+                   static_cast<unsigned>(sent.entry_checksum), name);
+        else
+            report(checked_line, name, static_cast<unsigned>(sent.entry_checksum));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int send_to_calculator(const Arguments& given, const std::vector<outgoing>& files)
@@ -235,31 +266,7 @@ int send_to_calculator(const Arguments& given, const std::vector<outgoing>& file
         report("%s", not_checked);
         return 0;
     }
-    for (const outgoing& file : files)
-        report(result.way == calculator_wait::xmodem_server ? sent_to_server : sent_line_text, file.name.c_str(),
-               file.object.size());
-    if (arguments.finish && !result.server_finished)
-        warn(not_finished);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const sent_file& sent = result.sent[i];
-        const char* const name = files[i].name.c_str();
-        if (sent.check == check_outcome::unanswered || sent.check == check_outcome::not_asked) {
-            report("%s", not_checked);
-            return 0;
-        }
-        if (sent.check == check_outcome::absent)
-            return refuse(check_absent, name);
-        if (!held_as_sent(sent))
-            return refuse(check_differs, name, shown_text(utf8_of(sent.entry_type)).c_str(),
-                          static_cast<unsigned>(sent.entry_checksum), static_cast<unsigned>(sent.sent_checksum));
-        // The XModem server stores a put onto a name that is taken as NAME.1.
-        if (!sent.entry_name.empty() && sent.entry_name != files[i].stored)
-            report(checked_beside, shown_text(utf8_of(sent.entry_name)).c_str(),
-                   static_cast<unsigned>(sent.entry_checksum), name);
-        else
-            report(checked_line, name, static_cast<unsigned>(sent.entry_checksum));
-    }
-    return 0;
+    return report_sent(files, result, arguments.finish);
 }
 
 int receive_from_calculator(const Arguments& arguments, std::vector<received_file>& files, std::size_t& whole)
