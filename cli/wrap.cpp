@@ -247,6 +247,114 @@ int write_to_standard_output(const Body& body, std::uintmax_t characters, const 
     return 0;
 }
 
+
+// The input as it is read: its file, still open (standard input among
+// them), and the bytes of it that are held whole, with the body the
+// object is written from.
+struct Input {
+    std::FILE* file = nullptr;
+    std::string held;      // the input's bytes, held whole
+    std::string string;    // a text's string, in the calculator's characters
+    Body body{};
+    std::uintmax_t characters = 0;
+};
+
+// Opens `input` and reads what must be held whole: a text, which is read
+// once so that what is written is what was checked; standard input, which
+// can be read only once; and all that is sent (`hold`).  A file too large
+// to fit is refused before it is read.  Only a regular file is read: a
+// FIFO would hold the open until a writer came, a directory opens but
+// fails every read, and a device's size says nothing of what it holds.
+// Returns 0 with the input open, or the exit status with it closed.
+int read_body(const fs::path& input, const Arguments& arguments, bool hold, const std::string& in_name, Input& read)
+{
+    std::uintmax_t size = 0;
+    std::error_code error;
+    read.file = open_input(input, size, error);
+    if (!read.file)
+        return fail(error, in_name, opening_failed, in_name.c_str());
+    const bool text = arguments.form != file_form::bytes;
+    const bool whole = text || read.file == stdin || hold;
+    const std::uintmax_t most = text ? max_text_bytes : max_string_bytes;
+    int status = 0;
+    if (size > most || (whole && !read_whole(read.file, size, most, read.held)))
+        status = size <= most ? fail(stream_error(), in_name, reading_failed, in_name.c_str())
+                              : fail({}, in_name, too_large, in_name.c_str());
+    else if (whole && read.held.size() > most)
+        status = fail({}, in_name, too_large, in_name.c_str());
+    else if (text)
+        status = translate(read.held, arguments, in_name, read.string);
+    read.body = {read.file, text ? &read.string : whole ? &read.held : nullptr, 0};
+    read.characters = read.body.held ? read.body.held->size() : size;
+    if (status == 0 && read.characters > max_string_bytes)
+        status = fail({}, in_name, too_large, in_name.c_str());
+    if (status != 0) {
+        close_input(read.file);
+        return status;
+    }
+    if (!text) {
+        // Standard input is held already; a file's first block tells.
+        if (!whole)
+            read.body.first = std::fread(block, 1, size < first_block ? static_cast<std::size_t>(size) : first_block,
+                                         read.file);
+        note_what_the_bytes_look_like(whole ? std::string_view(read.held) : std::string_view(block, read.body.first),
+                                      !whole && read.body.first < size, in_name, arguments.dropped);
+    }
+    return 0;
+}
+
+// The file the object goes to: the one named; in a folder named, or beside
+// the input, the input's name with .hp, as cp puts a file into a folder.
+// Returns -1 to go on, or the exit status of a refusal.
+int choose_output(const fs::path& input, const fs::path* named_output, bool from_standard_input, fs::path& output)
+{
+    output = named_output ? *named_output : fs::path();
+    std::error_code unused;
+    // A name that ends in a separator names a folder, which must be there.
+    const auto& typed = output.native();
+    if (named_output && !typed.empty() && fs::path(typed.substr(typed.size() - 1)).has_root_directory() &&
+        !fs::is_directory(output, unused))
+        return fail({}, display_name(output), folder_missing, display_name(output).c_str());
+    if (!named_output || fs::is_directory(output, unused)) {
+        if (from_standard_input) {
+            refuse(missing_arguments);
+            note("name the output file, or give \"-\" and -q for standard output.");
+            return 1;
+        }
+        output = named_output ? output / object_name(input).filename() : object_name(input);
+    }
+    const std::string out_name = display_name(output);
+    if (std::find(written.begin(), written.end(), comparable(output)) != written.end())
+        return fail({}, out_name, written_before, out_name.c_str());
+    return -1;
+}
+
+// Writes the object of what was read to `output`, which takes its place
+// only once it is whole; the input is closed.  Returns the exit status.
+int write_output(Input& read, const fs::path& output, const std::string& in_name)
+{
+    const std::string out_name = display_name(output);
+    std::FILE* out = nullptr;
+    std::error_code cause;
+    if (const refusal why = open_output(output, read.file, out, cause); why != refusal::none) {
+        close_input(read.file);
+        return refuse_output(why, cause, out_name);
+    }
+    const int status = write_object(read.body, out, read.characters, in_name, out_name);
+    close_input(read.file);
+    if (status != 0) {
+        discard_output(out);
+        return status;
+    }
+    // Buffered bytes reach the file only as it is flushed, so a full disk
+    // often shows here first.
+    if (const std::error_code failure = finish_output(out, string_head_size + read.characters))
+        return fail_after_dots(failure, out_name, writing_failed);
+    written.push_back(comparable(output));
+    print(korrin_done);
+    return 0;
+}
+
 }  // namespace
 
 int wrap(const fs::path& input, const fs::path* named_output, const Arguments& arguments)
@@ -255,9 +363,9 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     if (input.empty() || (named_output && named_output->empty()))
         return refuse(empty_name);
     // Sent over the line, the object is held whole, and the name it goes
-    // under is checked before anything is read.
+    // under is checked before anything is read.  The name in UTF-8, and as
+    // the console shows it.
     const bool sending = sends(arguments);
-    // The name in UTF-8, and as the console shows it.
     const std::string utf8_name = arguments.name.empty() ? calculator_name(input) : arguments.name;
     const std::string name = display_name(fs::u8path(utf8_name));
     const std::string stored = sending ? stored_name(utf8_name) : std::string();
@@ -266,111 +374,28 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
         note("give the calculator's name with --name NAME: a letter first, no spaces.");
         return 1;
     }
-
     // Everything that can refuse the run comes before the output is
-    // opened, so a refusal leaves both files as they were.  Only a regular
-    // file is read: a FIFO would hold the open until a writer came, a
-    // directory opens but fails every read, and a device's size says nothing
-    // of what it holds.
-    std::uintmax_t size = 0;
-    std::error_code error;
-    std::FILE* in = open_input(input, size, error);
-    if (!in)
-        return fail(error, in_name, opening_failed, in_name.c_str());
-    // A text, and standard input, are held whole: a text is read once, so
-    // that what is written is what was checked; standard input can be read
-    // only once.  A file too large to fit is refused before it is read.
-    const bool text = arguments.form != file_form::bytes;
-    const bool whole = text || in == stdin || sending;
-    const std::uintmax_t most = text ? max_text_bytes : max_string_bytes;
-    std::string held;
-    std::string string;
-    if (size > most || (whole && !read_whole(in, size, most, held))) {
-        const bool unreadable = size <= most;
-        close_input(in);
-        return unreadable ? fail(stream_error(), in_name, reading_failed, in_name.c_str())
-                          : fail({}, in_name, too_large, in_name.c_str());
-    }
-    if (whole && held.size() > most) {
-        close_input(in);
-        return fail({}, in_name, too_large, in_name.c_str());
-    }
-    if (text && translate(held, arguments, in_name, string) != 0) {
-        close_input(in);
-        return 1;
-    }
-    Body body = {in, text ? &string : whole ? &held : nullptr, 0};
-    const std::uintmax_t characters = body.held ? body.held->size() : size;
-    if (characters > max_string_bytes) {
-        close_input(in);
-        return fail({}, in_name, too_large, in_name.c_str());
-    }
-    if (!text) {
-        // Standard input is held already; a file's first block tells.
-        if (!whole)
-            body.first = std::fread(block, 1, size < first_block ? static_cast<std::size_t>(size) : first_block, in);
-        note_what_the_bytes_look_like(whole ? std::string_view(held) : std::string_view(block, body.first),
-                                      !whole && body.first < size, in_name, arguments.dropped);
-    }
-
+    // opened, so a refusal leaves both files as they were.
+    Input read;
+    if (const int status = read_body(input, arguments, sending, in_name, read))
+        return status;
     // Every file named is sent, all in one transfer once the last is read.
     if (sending) {
-        close_input(in);
-        queued.push_back({name, stored, object_file(*body.held)});
+        close_input(read.file);
+        queued.push_back({name, stored, object_file(*read.body.held)});
         return queued.size() == arguments.files.size() ? send_to_calculator(arguments, queued) : 0;
     }
-
-    fs::path output = named_output ? *named_output : fs::path();
-    if (named_output && is_standard_stream(output)) {
-        const int status = write_to_standard_output(body, characters, in_name);
-        close_input(in);
+    if (named_output && is_standard_stream(*named_output)) {
+        const int status = write_to_standard_output(read.body, read.characters, in_name);
+        close_input(read.file);
         return status;
     }
-    // An output that is a folder receives the object under the one-name
-    // rule, as cp puts a file into a folder.
-    std::error_code unused;
-    // A name that ends in a separator names a folder, which must be there.
-    const auto& typed = output.native();
-    if (named_output && !typed.empty() && fs::path(typed.substr(typed.size() - 1)).has_root_directory() &&
-        !fs::is_directory(output, unused)) {
-        close_input(in);
-        return fail({}, display_name(output), folder_missing, display_name(output).c_str());
-    }
-    if (!named_output || fs::is_directory(output, unused)) {
-        if (in == stdin) {
-            close_input(in);
-            refuse(missing_arguments);
-            note("name the output file, or give \"-\" and -q for standard output.");
-            return 1;
-        }
-        output = named_output ? output / object_name(input).filename() : object_name(input);
-    }
-    const std::string out_name = display_name(output);
-    const fs::path key = comparable(output);
-    if (std::find(written.begin(), written.end(), key) != written.end()) {
-        close_input(in);
-        return fail({}, out_name, written_before, out_name.c_str());
-    }
-
-    std::FILE* out = nullptr;
-    std::error_code cause;
-    if (const refusal why = open_output(output, in, out, cause); why != refusal::none) {
-        close_input(in);
-        return refuse_output(why, cause, out_name);
-    }
-    const int status = write_object(body, out, characters, in_name, out_name);
-    close_input(in);
-    if (status != 0) {
-        discard_output(out);
+    fs::path output;
+    if (const int status = choose_output(input, named_output, read.file == stdin, output); status >= 0) {
+        close_input(read.file);
         return status;
     }
-    // Buffered bytes reach the file only as it is flushed, so a full disk
-    // often shows here first.
-    if (const std::error_code failure = finish_output(out, string_head_size + characters))
-        return fail_after_dots(failure, out_name, writing_failed);
-    written.push_back(key);
-    print(korrin_done);
-    return 0;
+    return write_output(read, output, in_name);
 }
 
 }  // namespace korrin
