@@ -80,7 +80,7 @@ std::intmax_t current_size(std::FILE* in)
 
 void close_input(std::FILE* in)
 {
-    if (in == stdin)
+    if (!in || in == stdin)
         return;
     static_cast<void>(std::fclose(in));
 }

@@ -106,7 +106,7 @@ int check_object(Source& in, std::uintmax_t size, const std::string& name,
     // More or fewer bytes than its size promised: the file changed since.
     const std::size_t got = read_from(in, head, string_head_size);
     if (got != (size < string_head_size ? size : string_head_size))
-        return std::ferror(in.file) ? fail(stream_error(), name, reading_failed, name.c_str()) : fail({}, name, changed, name.c_str());
+        return in.file && std::ferror(in.file) ? fail(stream_error(), name, reading_failed, name.c_str()) : fail({}, name, changed, name.c_str());
     const string_head_reading reading = string_head(head, got);
     switch (reading.problem) {
     case head_problem::not_object:
@@ -171,7 +171,7 @@ int copy_string(Source& in, std::FILE* out, std::uintmax_t characters, file_form
         written_size += size;
         // The file was shorter than its size said when the run began.
         if (got != wanted)
-            return std::ferror(in.file) ? fail(stream_error(), in_name, reading_failed, in_name.c_str())
+            return in.file && std::ferror(in.file) ? fail(stream_error(), in_name, reading_failed, in_name.c_str())
                                    : fail({}, in_name, changed, in_name.c_str());
         left -= got;
     }
@@ -199,112 +199,11 @@ int as_object(Source& in, std::uintmax_t& size, const std::string& name)
     return 0;
 }
 
-// Takes the string out of `object`, or out of the file `received` from the
-// calculator, into the output named.
-int unwrap_one(const fs::path& object, const fs::path* named_output, const Arguments& arguments,
-               received_file* received_file)
+// Closes the output whole and reports the BYTES figures.  Returns the exit
+// status.
+int finish_string(std::FILE* out, std::uintmax_t written, const std::string& out_name, std::uint16_t crc,
+                  std::uintmax_t characters, std::uintmax_t size, const std::string& in_name)
 {
-    // Received over the line, the object is held whole, with the name it
-    // came under; with no output named, or a folder, its string goes into
-    // the current folder or that one under a name of its own.
-    const bool receiving = received_file != nullptr;
-    const std::string received_name = receiving ? received_file->name : std::string();
-    std::string received = receiving ? std::move(received_file->bytes) : std::string();
-    const std::string in_name = receiving ? shown_text(received_name) : display_name(object);
-    if ((!receiving && object.empty()) || (named_output && named_output->empty()))
-        return refuse(empty_name);
-    const file_form form = arguments.form;
-    fs::path output = named_output ? *named_output : fs::path(".");
-    const bool to_standard_output = named_output && is_standard_stream(output);
-    std::error_code unused;
-    const bool into_folder = named_output && !to_standard_output && fs::is_directory(output, unused);
-    const bool own_name = receiving && (!named_output || into_folder);
-    if (into_folder && !receiving)
-        output /= string_name(object);
-    std::string out_name = display_name(output);
-    // The string is the product on standard output; the report goes aside.
-    if (to_standard_output) {
-        report_on_standard_error();
-#ifdef _WIN32
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    }
-
-    // Every refusal, those about the output included, comes before the
-    // output is opened, so a refusal leaves both files as they were.
-    std::uintmax_t size = 0;
-    std::error_code error;
-    Source in = {receiving ? stdin : open_input(object, size, error), {}};
-    if (!in.file)
-        return fail(error, in_name, opening_failed, in_name.c_str());
-    if (receiving) {
-        in.held = std::move(received);
-        in.whole = true;
-        size = in.held.size();
-    }
-    // Standard input can be read only once: it is held whole, as far as
-    // the largest object and a transfer's padding may reach.
-    // The text the calculator's SEND writes for a string is read whole,
-    // and becomes the object it stands for.
-    char start[5] = {};
-    const bool sent = !receiving && in.file != stdin && std::fread(start, 1, sizeof start, in.file) == sizeof start &&
-                      is_calculator_text(std::string_view(start, sizeof start));
-    if (in.file != stdin)
-        std::rewind(in.file);
-    if ((in.file == stdin && !receiving) || sent) {
-        in.whole = true;
-        if (!read_whole(in.file, size, max_text_bytes, in.held)) {
-            close_input(in.file);
-            return fail(stream_error(), in_name, reading_failed, in_name.c_str());
-        }
-        size = in.held.size();
-    }
-    // Text holds no header: the object is made of it here.
-    const bool text_sent = sent || (receiving && is_calculator_text(in.held));
-    if (receiving && text_sent && as_object(in, size, in_name) != 0)
-        return 1;
-    if (sent && as_object(in, size, in_name) != 0) {
-        close_input(in.file);
-        return 1;
-    }
-    unsigned char head[string_head_size];
-    std::uintmax_t characters = 0;
-    int status = check_object(in, size, in_name, head, characters);
-    std::FILE* out = nullptr;
-    std::error_code cause;
-    if (status == 0 && to_standard_output)
-        out = stdout;
-    else if (status == 0 && own_name) {
-        const refusal why = open_received(output, received_name, in.file, out, cause, output);
-        out_name = display_name(output);
-        if (why != refusal::none)
-            status = refuse_output(why, cause, out_name);
-    } else if (status == 0 && named_output)
-        if (const refusal why = open_output(output, in.file, out, cause); why != refusal::none)
-            status = refuse_output(why, cause, out_name);
-    if (status != 0) {
-        close_input(in.file);
-        return status;
-    }
-
-    if (!text_sent)
-        report(header_line, printable(head).c_str());
-    report(characters_line, characters);
-    // The calculator's checksum runs from the prolog to the last character.
-    std::uint16_t crc = crc_update(0, head + header_size, prolog_and_length_size);
-    std::uintmax_t written = 0;
-    if (status == 0)
-        status = copy_string(in, out, characters, form, crc, written, in_name, out_name);
-    // A file that grew or shrank during the run is not the object that was
-    // checked; its string may be another's.
-    if (status == 0 && !in.whole && current_size(in.file) != static_cast<std::intmax_t>(size))
-        status = fail({}, in_name, changed, in_name.c_str());
-    close_input(in.file);
-    if (status != 0) {
-        if (out && out != stdout)
-            discard_output(out);
-        return status;
-    }
     if (out == stdout && (std::fflush(stdout) != 0 || std::ferror(stdout)))
         return fail(stream_error(), out_name, writing_failed, out_name.c_str());
     if (out && out != stdout)
@@ -317,6 +216,137 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
         warn(goes_on, in_name.c_str());
     print(unkorrin_done);
     return 0;
+}
+
+// Opens the object to read from: a file, standard input held whole (it
+// can be read only once), or the bytes the calculator sent, held already
+// and with no file behind them.  The text the calculator's SEND writes
+// for a string is read whole and becomes the object it stands for, which
+// has no header to show (`text`).  Returns 0, or the exit status with the
+// source closed.
+int open_source(const fs::path& object, received_file* received, const std::string& in_name, Source& in,
+                std::uintmax_t& size, bool& text)
+{
+    if (received) {
+        in = {nullptr, std::move(received->bytes), true, 0};
+        size = in.held.size();
+        text = is_calculator_text(in.held);
+        return text ? as_object(in, size, in_name) : 0;
+    }
+    std::error_code error;
+    in = {open_input(object, size, error), {}};
+    if (!in.file)
+        return fail(error, in_name, opening_failed, in_name.c_str());
+    char start[5] = {};
+    text = in.file != stdin && std::fread(start, 1, sizeof start, in.file) == sizeof start &&
+           is_calculator_text(std::string_view(start, sizeof start));
+    if (in.file != stdin)
+        std::rewind(in.file);
+    int status = 0;
+    if (in.file == stdin || text) {
+        in.whole = true;
+        status = read_whole(in.file, size, max_text_bytes, in.held) ? 0
+                                                                   : fail(stream_error(), in_name, reading_failed,
+                                                                          in_name.c_str());
+        size = in.held.size();
+    }
+    if (status == 0 && text)
+        status = as_object(in, size, in_name);
+    if (status != 0)
+        close_input(in.file);
+    return status;
+}
+
+// Where the string goes: `output` named (a file, a folder, or "-"), or
+// with none the current folder, where a string received takes a name of
+// its own (`own_name`).
+struct Destination {
+    fs::path output;
+    bool to_standard_output = false;
+    bool own_name = false;
+};
+
+Destination choose_destination(const fs::path& object, const fs::path* named_output, bool receiving)
+{
+    Destination to;
+    to.output = named_output ? *named_output : fs::path(".");
+    to.to_standard_output = named_output && is_standard_stream(to.output);
+    std::error_code unused;
+    const bool into_folder = named_output && !to.to_standard_output && fs::is_directory(to.output, unused);
+    to.own_name = receiving && (!named_output || into_folder);
+    if (into_folder && !receiving)
+        to.output /= string_name(object);
+    return to;
+}
+
+// Opens the output the string goes to, none when only checking; a string
+// received goes under a name of its own.  Returns 0, or the exit status.
+int open_destination(Destination& to, const fs::path* named_output, const std::string& received_name, std::FILE* in,
+                     std::FILE*& out)
+{
+    std::error_code cause;
+    refusal why = refusal::none;
+    if (to.to_standard_output)
+        out = stdout;
+    else if (to.own_name)
+        why = open_received(to.output, received_name, in, out, cause, to.output);
+    else if (named_output)
+        why = open_output(to.output, in, out, cause);
+    return why == refusal::none ? 0 : refuse_output(why, cause, display_name(to.output));
+}
+
+// Takes the string out of `object`, or out of the file `received` from the
+// calculator, into the output named.
+int unwrap_one(const fs::path& object, const fs::path* named_output, const Arguments& arguments,
+               received_file* received)
+{
+    const std::string received_name = received ? received->name : std::string();
+    const std::string in_name = received ? shown_text(received_name) : display_name(object);
+    if ((!received && object.empty()) || (named_output && named_output->empty()))
+        return refuse(empty_name);
+    Destination to = choose_destination(object, named_output, received != nullptr);
+    // The string is the product on standard output; the report goes aside.
+    if (to.to_standard_output) {
+        report_on_standard_error();
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    }
+    // Every refusal, those about the output included, comes before the
+    // output is opened, so a refusal leaves both files as they were.
+    Source in{nullptr, {}};
+    std::uintmax_t size = 0;
+    bool text = false;
+    if (const int status = open_source(object, received, in_name, in, size, text))
+        return status;
+    unsigned char head[string_head_size];
+    std::uintmax_t characters = 0;
+    std::FILE* out = nullptr;
+    int status = check_object(in, size, in_name, head, characters);
+    if (status == 0)
+        status = open_destination(to, named_output, received_name, in.file, out);
+    const std::string out_name = display_name(to.output);
+    if (status == 0) {
+        if (!text)
+            report(header_line, printable(head).c_str());
+        report(characters_line, characters);
+    }
+    // The calculator's checksum runs from the prolog to the last character.
+    std::uint16_t crc = crc_update(0, head + header_size, prolog_and_length_size);
+    std::uintmax_t written = 0;
+    if (status == 0)
+        status = copy_string(in, out, characters, arguments.form, crc, written, in_name, out_name);
+    // A file that grew or shrank during the run is not the object that was
+    // checked; its string may be another's.
+    if (status == 0 && !in.whole && current_size(in.file) != static_cast<std::intmax_t>(size))
+        status = fail({}, in_name, changed, in_name.c_str());
+    close_input(in.file);
+    if (status != 0) {
+        if (out && out != stdout)
+            discard_output(out);
+        return status;
+    }
+    return finish_string(out, written, out_name, crc, characters, size, in_name);
 }
 
 }  // namespace

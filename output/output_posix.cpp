@@ -281,7 +281,7 @@ bool identify_console(Identity& identity)
 
 handle handle_of(std::FILE* stream)
 {
-    return fileno(stream);
+    return stream ? fileno(stream) : no_handle;
 }
 
 std::error_code find_folder(const fs::path& output, Output& pending)
