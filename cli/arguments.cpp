@@ -28,62 +28,55 @@ bool is(const fs::path& word, const char* option)
     return true;
 }
 
-struct Option {
-    char letter;
-    const char* name;
-};
-
-constexpr Option options[] = {
-    {'h', "--help"}, {'V', "--version"}, {'q', "--quiet"}, {'t', "--text"}, {'a', "--ascii"}, {'r', "--replace"},
-};
-
-void take(char letter, Arguments& arguments)
+// What a value option's word goes into, or null for a flag.
+std::string* value_of(const option_row& option, Arguments& arguments)
 {
-    switch (letter) {
-    case 'h': arguments.help = true; break;
-    case 'V': arguments.version = true; break;
-    case 'q': arguments.quiet = true; break;
-    case 't': arguments.form = file_form::text; break;
-    case 'a': arguments.form = file_form::ascii; break;
-    case 'r': arguments.replace = true; break;
+    switch (option.field) {
+    case option_field::send: return &arguments.send;
+    case option_field::receive: return &arguments.receive;
+    case option_field::list: return &arguments.list;
+    case option_field::name: return &arguments.name;
+    case option_field::get: return &arguments.get;
+    default: return nullptr;
     }
 }
 
-// The letter of a long option, or 0.
-char letter_of(const fs::path& word)
+// Sets a flag, by its row.
+void take(const option_row& option, Arguments& arguments)
 {
-    for (const Option& option : options)
+    switch (option.field) {
+    case option_field::help: arguments.help = true; break;
+    case option_field::version: arguments.version = true; break;
+    case option_field::quiet: arguments.quiet = true; break;
+    case option_field::text: arguments.form = file_form::text; break;
+    case option_field::ascii: arguments.form = file_form::ascii; break;
+    case option_field::replace: arguments.replace = true; break;
+    case option_field::xmodem: arguments.xmodem = true; break;
+    case option_field::kermit: arguments.kermit = true; break;
+    case option_field::finish: arguments.finish = true; break;
+    case option_field::ports: arguments.ports = true; break;
+    default: break;
+    }
+}
+
+// The row of a long option, or of "/?", what Windows users type for help.
+const option_row* long_option(const fs::path& word)
+{
+    for (const option_row& option : option_table)
         if (is(word, option.name))
-            return option.letter;
+            return &option;
 #ifdef _WIN32
-    // What Windows users type for help.
     if (is(word, "/?"))
-        return 'h';
+        return &option_table[0];
 #endif
-    return 0;
+    return nullptr;
 }
 
-bool is_short(fs::path::value_type c)
+const option_row* short_option(fs::path::value_type c)
 {
-    for (const Option& option : options)
-        if (c == static_cast<unsigned char>(option.letter))
-            return true;
-    return false;
-}
-
-// The options that take a value, the next word: --send PORT.
-std::string* valued(const fs::path& word, Arguments& arguments)
-{
-    if (is(word, "--send"))
-        return &arguments.send;
-    if (is(word, "--receive"))
-        return &arguments.receive;
-    if (is(word, "--name"))
-        return &arguments.name;
-    if (is(word, "--get"))
-        return &arguments.get;
-    if (is(word, "--list"))
-        return &arguments.list;
+    for (const option_row& option : option_table)
+        if (option.letter != 0 && c == static_cast<unsigned char>(option.letter))
+            return &option;
     return nullptr;
 }
 
@@ -107,7 +100,43 @@ std::string narrow(const fs::path& word)
 #endif
 }
 
+// An option of the serial line, with the word after it where it takes
+// one.  The port after --send, --receive and --list may be left out, to be
+// found: a word that names no port is a file name, and an empty one a port
+// named empty, which is refused.
+void take_line_option(const option_row& option, const std::vector<fs::path>& words, std::size_t& i,
+                      Arguments& arguments)
+{
+    std::string* const value = value_of(option, arguments);
+    const bool last = i + 1 == words.size();
+    if (option.port && (last || (!words[i + 1].empty() && !names_a_port(narrow(words[i + 1]))))) {
+        arguments.find_port_for = option.name;
+    } else if ((value || option.field == option_field::baud) && last) {
+        if (arguments.unknown.empty())
+            arguments.unknown = words[i];
+    } else if (value) {
+        *value = narrow(words[++i]);
+    } else if (option.field == option_field::baud) {
+        const std::string speed = narrow(words[++i]);
+        char* end = nullptr;
+        const unsigned long number = std::strtoul(speed.c_str(), &end, 10);
+        arguments.baud = static_cast<unsigned>(number);
+        if ((speed.empty() || *end != '\0' || number > 1000000) && arguments.unknown.empty())
+            arguments.unknown = words[i - 1].native() + fs::path::string_type(1, '=') + words[i].native();
+    } else {
+        take(option, arguments);
+    }
+}
+
 }  // namespace
+
+bool takes_option(const std::string& option, program_kind program)
+{
+    for (const option_row& row : option_table)
+        if (option == row.name)
+            return (row.programs & static_cast<unsigned>(program)) != 0;
+    return false;
+}
 
 Arguments read_arguments(const std::vector<fs::path>& words)
 {
@@ -116,55 +145,24 @@ Arguments read_arguments(const std::vector<fs::path>& words)
     for (std::size_t i = 0; i < words.size(); ++i) {
         const fs::path& word = words[i];
         const auto& text = word.native();
-        std::string* value = names_only ? nullptr : valued(word, arguments);
-        const bool baud = !names_only && is(word, "--baud");
-        const bool flag = !names_only && (is(word, "--xmodem") || is(word, "--kermit") || is(word, "--finish"));
-        if (value || baud || flag)
-            arguments.line_options.push_back(narrow(word));
-        // The port after --send, --receive and --list may be left out, to
-        // be found: a word that names no port is a file name.
-        const bool port = value == &arguments.send || value == &arguments.receive || value == &arguments.list;
-        // An empty word is a port named empty, which is refused.
-        if (port && (i + 1 == words.size() || (!words[i + 1].empty() && !names_a_port(narrow(words[i + 1]))))) {
-            arguments.find_port_for = narrow(word);
-        } else if ((value || baud) && i + 1 == words.size()) {
-            if (arguments.unknown.empty())
-                arguments.unknown = word;
-        } else if (value) {
-            *value = narrow(words[++i]);
-        } else if (baud) {
-            const std::string speed = narrow(words[++i]);
-            char* end = nullptr;
-            const unsigned long number = std::strtoul(speed.c_str(), &end, 10);
-            arguments.baud = static_cast<unsigned>(number);
-            if ((speed.empty() || *end != '\0' || number > 1000000) && arguments.unknown.empty())
-                arguments.unknown = word.native() + fs::path::string_type(1, '=') + words[i].native();
-        } else if (!names_only && is(word, "--xmodem")) {
-            arguments.xmodem = true;
-        } else if (!names_only && is(word, "--kermit")) {
-            arguments.kermit = true;
-        } else if (!names_only && is(word, "--finish")) {
-            arguments.finish = true;
-        } else if (!names_only && is(word, "--ports")) {
-            arguments.ports = true;
-        } else if (names_only || text.size() < 2 || text[0] != '-') {
-            // "/?" is no file name on Windows.
-            if (const char letter = names_only ? 0 : letter_of(word))
-                take(letter, arguments);
-            else
-                arguments.files.push_back(word);
-        } else if (is(word, "--")) {
+        const option_row* const option = names_only ? nullptr : long_option(word);
+        if (is(word, "--") && !names_only) {
             names_only = true;
-        } else if (const char letter = letter_of(word)) {
-            take(letter, arguments);
+        } else if (option && option->needs_port) {
+            arguments.line_options.push_back(narrow(word));
+            take_line_option(*option, words, i, arguments);
+        } else if (option) {
+            take(*option, arguments);
+        } else if (names_only || text.size() < 2 || text[0] != '-') {
+            arguments.files.push_back(word);
         } else if (text[1] != '-') {
             // Short options together, "-tq"; one letter that is none makes
             // the whole word unknown.
             bool known = true;
-            for (std::size_t i = 1; i < text.size(); ++i)
-                known = known && is_short(text[i]);
-            for (std::size_t i = 1; known && i < text.size(); ++i)
-                take(static_cast<char>(text[i]), arguments);
+            for (std::size_t c = 1; c < text.size(); ++c)
+                known = known && short_option(text[c]);
+            for (std::size_t c = 1; known && c < text.size(); ++c)
+                take(*short_option(text[c]), arguments);
             if (!known && arguments.unknown.empty())
                 arguments.unknown = word;
         } else if (arguments.unknown.empty()) {

@@ -20,6 +20,50 @@ enum class file_form {
     ascii,  // the calculator's ASCII transfer form, as its translated transfers write it
 };
 
+// The two programs, as the options name them.
+enum class program_kind : unsigned { korrin = 1, unkorrin = 2 };
+
+// Every option of both programs: its long name, its letter (or none), the
+// field of Arguments it sets, which programs take it, whether it is one of
+// the serial line's (which the port's option must come with) and whether
+// it names the port.  The parser reads it.
+enum class option_field {
+    help, version, quiet, text, ascii, replace, ports,
+    send, receive, list, name, get, baud, xmodem, kermit, finish,
+};
+struct option_row {
+    const char* name;
+    char letter;
+    option_field field;
+    unsigned programs;   // program_kind bits
+    bool needs_port;
+    bool port;
+};
+inline constexpr unsigned both_programs = 3;
+inline constexpr unsigned korrin_alone = 1;
+inline constexpr unsigned unkorrin_alone = 2;
+inline constexpr option_row option_table[] = {
+    {"--help", 'h', option_field::help, both_programs, false, false},
+    {"--version", 'V', option_field::version, both_programs, false, false},
+    {"--quiet", 'q', option_field::quiet, both_programs, false, false},
+    {"--text", 't', option_field::text, both_programs, false, false},
+    {"--ascii", 'a', option_field::ascii, both_programs, false, false},
+    {"--replace", 'r', option_field::replace, both_programs, false, false},
+    {"--ports", 0, option_field::ports, both_programs, false, false},
+    {"--send", 0, option_field::send, korrin_alone, true, true},
+    {"--receive", 0, option_field::receive, unkorrin_alone, true, true},
+    {"--list", 0, option_field::list, unkorrin_alone, true, true},
+    {"--name", 0, option_field::name, korrin_alone, true, false},
+    {"--get", 0, option_field::get, unkorrin_alone, true, false},
+    {"--baud", 0, option_field::baud, both_programs, true, false},
+    {"--xmodem", 0, option_field::xmodem, both_programs, true, false},
+    {"--kermit", 0, option_field::kermit, both_programs, true, false},
+    {"--finish", 0, option_field::finish, korrin_alone, true, false},
+};
+
+// Whether `program` takes the option named `option`.
+bool takes_option(const std::string& option, program_kind program);
+
 struct Arguments {
     bool help = false;
     bool version = false;

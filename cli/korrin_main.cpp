@@ -65,7 +65,8 @@ const korrin::Program korrin_program = {
     korrin_usage,
     korrin_drop,
     false,
-    " --send --name --xmodem --kermit --baud --finish ",
+    korrin::program_kind::korrin,
+    "--send",
 };
 
 }  // namespace

@@ -201,11 +201,10 @@ int refuse_options(const Program& program, const Arguments& arguments)
     }
     // The other program's line options are unknown here; the others need
     // the port.
-    const std::string_view line_options = program.line_options;
-    const std::string port_option(line_options.substr(1, line_options.find(' ', 1) - 1));
+    const std::string port_option = program.port_option;
     const std::string& port = port_option == "--send" ? arguments.send : arguments.receive;
     for (const std::string& option : arguments.line_options) {
-        const bool known = line_options.find(" " + option + " ") != std::string_view::npos;
+        const bool known = takes_option(option, program.kind);
         const bool empty_port = option == port_option && port.empty() && arguments.find_port_for.empty();
         if (!known || empty_port) {
             print(program.banner);

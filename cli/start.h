@@ -21,9 +21,8 @@ struct Program {
     // Whether "-" as the output takes the product while the whole
     // transcript, banner included, goes to standard error.
     bool product_beside_report;
-    // The serial line's options the program takes, each between spaces;
-    // the first is the port's, which the others need.
-    const char* line_options;
+    program_kind kind;      // which of the options it takes
+    const char* port_option;  // the option naming the port, which the line's others need
 };
 
 // What a program does with its first file and, where one is named, its

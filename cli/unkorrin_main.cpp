@@ -57,7 +57,8 @@ const korrin::Program unkorrin_program = {
     unkorrin_usage,
     unkorrin_drop,
     true,
-    " --receive --list --get --xmodem --kermit --baud ",
+    korrin::program_kind::unkorrin,
+    "--receive",
 };
 
 }  // namespace
