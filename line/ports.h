@@ -75,6 +75,10 @@ bool names_a_port(const std::string& word);
 enum class port_trouble { missing, denied, busy, speed, not_a_port, other };
 port_trouble trouble_of(const std::error_code& error);
 
+// The same from the portable conditions alone, which every system's codes
+// compare equal to.
+port_trouble trouble_of_condition(const std::error_code& error);
+
 // The programs that hold `port` open, as "name (process N)", where the
 // system tells (Linux: /proc/*/fd); this process is left out.
 std::vector<std::string> port_holders(const std::string& port);

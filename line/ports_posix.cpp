@@ -125,18 +125,7 @@ bool names_a_port(const std::string& word)
 
 port_trouble trouble_of(const std::error_code& error)
 {
-    if (error == std::errc::no_such_file_or_directory || error == std::errc::no_such_device ||
-        error == std::errc::no_such_device_or_address)
-        return port_trouble::missing;
-    if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted)
-        return port_trouble::denied;
-    if (error == std::errc::device_or_resource_busy)
-        return port_trouble::busy;
-    if (error == std::errc::invalid_argument)
-        return port_trouble::speed;
-    if (error == std::errc::inappropriate_io_control_operation || error == std::errc::is_a_directory)
-        return port_trouble::not_a_port;
-    return port_trouble::other;
+    return trouble_of_condition(error);
 }
 
 std::vector<std::string> port_holders(const std::string& port)

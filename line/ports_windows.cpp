@@ -183,15 +183,7 @@ port_trouble trouble_of(const std::error_code& error)
             return port_trouble::other;
         }
     }
-    if (error == std::errc::no_such_file_or_directory)
-        return port_trouble::missing;
-    if (error == std::errc::device_or_resource_busy)
-        return port_trouble::busy;
-    if (error == std::errc::invalid_argument)
-        return port_trouble::speed;
-    if (error == std::errc::inappropriate_io_control_operation || error == std::errc::is_a_directory)
-        return port_trouble::not_a_port;
-    return port_trouble::other;
+    return trouble_of_condition(error);
 }
 
 // Windows does not say which program holds a COM port.
