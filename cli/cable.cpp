@@ -325,6 +325,7 @@ int list_calculator(const Arguments& arguments)
     options.protocol = protocol_of(arguments);
     options.abort = &stop;
     std::vector<listed_variable> variables;
+    say_waiting(arguments, port_name);
     const stopping old = stop_on_signals();
     line_io line = port_line(port);
     const transfer_result result = list_variables(line, options, variables);
