@@ -297,6 +297,35 @@ void PrintTo(const Row& row, std::ostream* out)
     *out << row.name;
 }
 
+namespace {
+
+bool put_file(const fs::path& file, const std::string& bytes, mode_t mode)
+{
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+    bool written = fd >= 0 && write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    written = fd >= 0 && fchmod(fd, mode) == 0 && written;
+    return (fd < 0 || close(fd) == 0) && written;
+}
+
+// The files every row starts from, in `folder`: made by the calls
+// themselves, with no shell or program to start for each row.
+bool make_prepared_files(const fs::path& folder)
+{
+    const fs::path locked = folder / "locked";
+    return put_file(folder / "out", "old", 0644) && put_file(folder / "big", std::string(524286, 'b'), 0644) &&
+           mkdir((folder / "folder").c_str(), 0755) == 0 && mkdir(locked.c_str(), 0755) == 0 &&
+           symlink("in", (folder / "soft").c_str()) == 0 &&
+           symlink("new", (folder / "soft_new").c_str()) == 0 && symlink("out", (folder / "soft_out").c_str()) == 0 &&
+           mkfifo((folder / "fifo").c_str(), 0600) == 0 &&
+           put_file(folder / "linked", "old", 0644) &&
+           link((folder / "linked").c_str(), (folder / "linked_twin").c_str()) == 0 &&
+           put_file(folder / "read_only", "old", 0444) && put_file(folder / "shared", "old", 0666) &&
+           put_file(locked / "obj", "old", 0644) &&
+           (geteuid() != 0 || chown((locked / "obj").c_str(), nobody, nobody) == 0) && chmod(locked.c_str(), 0555) == 0;
+}
+
+}  // namespace
+
 void Rows::SetUp()
 {
     const std::string pattern = (fs::temp_directory_path() / "korrin-test-XXXXXX").string();
@@ -309,19 +338,14 @@ void Rows::SetUp()
     // output, as a user can in a folder of their own.
     fs::permissions(root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     fs::permissions(work, fs::perms::all);
-
-    const std::string files =
-        "printf old > out && head -c 524286 /dev/zero | tr '\\0' b > big && mkdir folder locked && "
-        "ln -s in soft && ln -s new soft_new && ln -s out soft_out && mkfifo -m 600 fifo && "
-        "cp out linked && ln linked linked_twin && cp out read_only && chmod 444 read_only && "
-        "cp out shared && chmod 666 shared && cp out locked/obj && chmod 555 locked";
-    ASSERT_TRUE(shell(work, files + (geteuid() == 0 ? " && chown 65534:65534 locked/obj" : "")));
+    ASSERT_TRUE(make_prepared_files(work)) << std::strerror(errno);
 }
 
 void Rows::TearDown()
 {
     // What some rows mount or lock must be undone before the folder can go.
-    if (geteuid() == 0 && !shell(work, "umount mounted; chattr -a append; true")) {
+    if (geteuid() == 0 && (fs::exists(work / "mounted") || fs::exists(work / "append")) &&
+        !shell(work, "umount mounted; chattr -a append; true")) {
         // Nothing was mounted, or no folder made append-only.
     }
     std::error_code ec;

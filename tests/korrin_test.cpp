@@ -636,9 +636,11 @@ constexpr bool address_sanitizer = false;
 
 // Out of memory, a run ends with status 1, never by an uncaught exception,
 // and an output written in place is never cut before its first byte can
-// go.  The limit on memory goes up until the program starts but cannot
-// hold copies of its very long names; a run into a hard-linked output
-// under each limit leaves it as it was, or whole.
+// go.  The limit on memory is halved toward one under which the program
+// starts but cannot hold copies of its very long names; then toward the
+// least under which a run into a hard-linked output writes it, where that
+// run comes nearest to running out.  Under each limit tried, the run into
+// the hard-linked output leaves it as it was, or whole.
 TEST_F(Korrin, RunOutOfMemoryEndsWithStatusOne)
 {
     if (windows || address_sanitizer)
@@ -646,18 +648,38 @@ TEST_F(Korrin, RunOutOfMemoryEndsWithStatusOne)
     // The longest argument Linux passes.
     const std::string name(128 * 1024 - 1, 'n');
     put(work / "in", "abc");
-    bool ran_out = false;
-    for (long limit = 1 << 20; limit <= 64 << 20 && !ran_out; limit += 64 << 10) {
+    bool linked_written = false;
+    // How far the run of names goes under `limit`: -1 when it cannot
+    // start, 0 when it runs out of memory, 1 when it goes further.
+    const auto under = [&](long limit) {
         Options options = with(korrin_command);
         options.under = {"prlimit", "--as=" + std::to_string(limit), "--"};
         const Result into_linked = run(work, {"in", "linked"}, options);
         const std::string linked = slurp(work / "linked");
-        ASSERT_TRUE(linked == "old" || linked == "HPHP49-B,*\xb0" + std::string(2, '\0') + "abc") << limit;
+        EXPECT_TRUE(linked == "old" || linked == "HPHP49-B,*\xb0" + std::string(2, '\0') + "abc") << limit;
+        linked_written = into_linked.status == 0;
         const Result result = run(work, {name, name}, options);
-        ASSERT_TRUE(result.status != 128 + SIGABRT && into_linked.status != 128 + SIGABRT) << "memory limit " << limit;
-        ran_out = result.status == 1 && result.transcript == korrin_banner;
+        EXPECT_TRUE(result.status != 128 + SIGABRT && into_linked.status != 128 + SIGABRT) << "memory limit " << limit;
+        if (result.status == 1 && result.transcript == korrin_banner)
+            return 0;
+        return result.transcript.size() > korrin_banner.size() ? 1 : -1;
+    };
+    const long least = 1 << 20;
+    long low = least;
+    long high = 64 << 20;
+    bool ran_out = under(low) == 0 || under(high) == 0;
+    while (!ran_out && high - low > 4096) {
+        const long limit = (low + high) / 2 / 4096 * 4096;
+        const int went = under(limit);
+        ran_out = went == 0;
+        (went < 0 ? low : high) = limit;
     }
     EXPECT_TRUE(ran_out) << "no limit tried ran the program out of memory";
+    for (low = least; ran_out && high - low > 4096;) {
+        const long limit = (low + high) / 2 / 4096 * 4096;
+        under(limit);
+        (linked_written ? high : low) = limit;
+    }
 }
 
 }  // namespace

@@ -6,8 +6,8 @@ include(GoogleTest)
 find_package(Threads REQUIRED)
 add_executable(line_test)
 target_sources(line_test PRIVATE line_test.cpp)
-# korrin_cli for the programs' messages in console.h.
-target_link_libraries(line_test PRIVATE korrin_cli korrin_line korrin_warnings GTest::gtest Threads::Threads)
+# korrin_output for the names a received file is stored under.
+target_link_libraries(line_test PRIVATE korrin_line korrin_output korrin_warnings GTest::gtest Threads::Threads)
 # openpty lives in libutil on glibc.
 target_link_libraries(line_test PRIVATE util)
 target_compile_definitions(line_test PRIVATE

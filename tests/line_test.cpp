@@ -3,7 +3,6 @@
 // programs (gkermit, lrzsz's rx and sx) on the far end of a pseudo-terminal,
 // through a relay that counts packets and injects faults.
 
-#include "console.h"
 #include "directory.h"
 #include "kermit.h"
 #include "names.h"
@@ -56,6 +55,34 @@ std::string text(const char* format, Values... values)
     std::snprintf(line, sizeof line, format, values...);
     return line;
 }
+
+// The programs' messages that the rows check, written out here so that a
+// message changed in the programs fails the rows that show it.
+constexpr char calculator_cancelled[] = "The calculator cancelled the transfer.";
+constexpr char check_absent[] = "The calculator holds nothing named %s after the transfer.";
+constexpr char check_differs[] = "The calculator holds %s as %s, # %04Xh, not the string sent, # %04Xh.";
+constexpr char checked_beside[] = "Checked: the calculator holds %s, a string, # %04Xh, as sent; %s was there already.\n";
+constexpr char checked_line[] = "Checked: the calculator holds %s, a string, # %04Xh, as sent.\n";
+constexpr char checking_line[] = "\nChecking what the calculator holds...";
+constexpr char header_line[] = "Header: %s\n";
+constexpr char line_cut[] = "The line to <%s> was cut.";
+constexpr char listed_line[] = "%s: %s, %s bytes, # %04Xh\n";
+constexpr char no_answer[] = "The calculator did not answer: is it waiting in %s, at %u baud?";
+constexpr char no_such_variable[] = "The calculator holds no variable named %s.";
+constexpr char not_checked[] = "The transfer could not be checked: only the calculator's servers tell what it holds.\n";
+constexpr char not_finished[] = "The calculator's server did not end: it is still waiting.";
+constexpr char received_line[] = "Received %s, %zu bytes.\n";
+constexpr char received_unnamed[] = "Received %zu bytes by XModem, which carries no name.\n";
+constexpr char saved_as_plain[] = "The name <%s> is no plain file name: the string is saved as <%s>.\n";
+constexpr char saved_beside[] = "<%s> is there already: the string is saved as <%s>.\n";
+constexpr char sent_by_xmodem[] =
+    "Sent %zu bytes by XModem: the calculator stores the string under the name XRECV was given.\n";
+constexpr char sent_line_text[] = "Sent %s, %zu bytes, by Kermit.\n";
+constexpr char sent_nothing[] = "The calculator sent nothing for %s.";
+constexpr char sent_to_server[] = "Sent %s, %zu bytes, by XModem to the calculator's XModem server.\n";
+constexpr char transfer_stopped[] = "The transfer was stopped; the calculator was told.";
+constexpr char unstorable_name[] = "The calculator cannot store a variable named <%s>.";
+constexpr char waiting_line[] = "Waiting for the calculator on %s: start %s. Ctrl-C stops.\n";
 
 // ---------------------------------------------------------------- packets
 
