@@ -147,7 +147,7 @@ int transfer_failed(const transfer_result& result, const Arguments& arguments, c
 int open_line(const Arguments& arguments, const std::string& port_name, serial_port& port)
 {
     if (!is_supported_baud(arguments.baud))
-        return refuse(bad_baud, arguments.baud);
+        return refuse(bad_baud, arguments.baud, speeds_text().c_str());
     if (const std::error_code error = open_port(port_name, arguments.baud, port)) {
         fail(error, port_name, opening_failed, port_name.c_str());
         explain_port_failure(error, port_name, arguments.baud);

@@ -31,8 +31,7 @@ inline constexpr char missing_arguments[] = "Missing arguments.";
 inline constexpr char too_many_arguments[] = "Too many arguments.";
 inline constexpr char unknown_option[] = "Unknown option <%s>.";
 inline constexpr char one_file_only[] = "Option <%s> works with one file only.";
-inline constexpr char baud_number[] = "Option <--baud> takes a speed in baud, not <%s>: 1200, 2400, 4800, 9600, 19200, "
-                                      "38400, 57600 or 115200.";
+inline constexpr char baud_number[] = "Option <--baud> takes a speed in baud, not <%s>: %s.";
 // An option, then the one it works with.
 inline constexpr char works_only_with[] = "Option <%s> works with %s only.";
 
@@ -104,7 +103,7 @@ inline constexpr char not_taken[] = "The transfer stopped: %s.";
 inline constexpr char line_cut[] = "The line to <%s> was cut.";
 inline constexpr char transfer_stopped[] = "The transfer was stopped; the calculator was told.";
 inline constexpr char unstorable_name[] = "The calculator cannot store a variable named <%s>.";
-inline constexpr char bad_baud[] = "The speed %u is none the line takes: 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 baud.";
+inline constexpr char bad_baud[] = "The speed %u is none the line takes: %s baud.";
 inline constexpr char sent_nothing[] = "The calculator sent nothing for %s.";
 // The option that names the port, given an empty name; followed by the
 // hint naming --help.

@@ -105,9 +105,8 @@ void explain_port_failure(const std::error_code& error, const std::string& port,
     }
     case port_trouble::speed: {
         // The speeds the port takes, each tried in turn.
-        constexpr unsigned speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
         std::string taken;
-        for (const unsigned speed : speeds) {
+        for (const unsigned speed : line_speeds) {
             serial_port line;
             if (open_port(port, speed, line))
                 continue;

@@ -4,6 +4,7 @@
 #include "console.h"
 #include "input.h"
 #include "output.h"
+#include "port.h"
 #include "port_choice.h"
 
 #include <cctype>
@@ -196,7 +197,7 @@ int refuse_options(const Program& program, const Arguments& arguments)
         const std::string word = display_name(arguments.unknown);
         // A speed that is no number.
         if (word.rfind("--baud=", 0) == 0)
-            return misused(program, baud_number, word.substr(7));
+            return misused(program, baud_number, word.substr(7), speeds_text());
         return misused(program, unknown_option, word);
     }
     // The other program's line options are unknown here; the others need

@@ -56,9 +56,21 @@ inline constexpr unsigned calculator_baud = 9600;
 inline constexpr unsigned lowest_baud = 1200;
 inline constexpr unsigned highest_baud = 115200;
 
-// Whether `baud` is one of the standard speeds from lowest_baud to
-// highest_baud.
-bool is_supported_baud(unsigned baud);
+// The standard speeds from lowest_baud to highest_baud, which every port
+// of the calculators' takes.
+inline constexpr unsigned line_speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// Whether `baud` is one of line_speeds.
+inline bool is_supported_baud(unsigned baud)
+{
+    for (unsigned known : line_speeds)
+        if (known == baud)
+            return true;
+    return false;
+}
+
+// The speeds as a message names them: "1200, 2400, ... or 115200".
+std::string speeds_text();
 
 // Opens `name` for this program alone, raw 8N1 at `baud` without flow
 // control, and drops whatever was waiting in its buffers.  Its settings

@@ -101,14 +101,6 @@ std::error_code configure(int fd, unsigned baud, termios line)
 
 }  // namespace
 
-bool is_supported_baud(unsigned baud)
-{
-    for (const baud_speed& known : speeds)
-        if (known.baud == baud)
-            return true;
-    return false;
-}
-
 std::error_code open_port(const std::string& name, unsigned baud, serial_port& port)
 {
     if (!is_supported_baud(baud))

@@ -12,7 +12,6 @@ namespace korrin {
 
 namespace {
 
-constexpr unsigned speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 // Port names past COM9 open only in the device namespace, and the short
 // ones open there too, so COMn becomes \\.\COMn.
@@ -132,14 +131,6 @@ std::error_code configure(HANDLE handle, unsigned baud, const serial_port& found
 }
 
 }  // namespace
-
-bool is_supported_baud(unsigned baud)
-{
-    for (unsigned known : speeds)
-        if (known == baud)
-            return true;
-    return false;
-}
 
 std::error_code open_port(const std::string& name, unsigned baud, serial_port& port)
 {

@@ -559,6 +559,14 @@ calculator_wait find_server(line_io& port, const receive_options& options, const
 
 }  // namespace
 
+std::string speeds_text()
+{
+    std::string text;
+    for (std::size_t i = 0; i < std::size(line_speeds); ++i)
+        text += (i == 0 ? "" : i + 1 < std::size(line_speeds) ? ", " : " or ") + std::to_string(line_speeds[i]);
+    return text;
+}
+
 line_io port_line(serial_port& port)
 {
     line_io line;
