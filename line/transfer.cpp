@@ -300,10 +300,11 @@ transfer_end server_command(line_io& port, char command, const std::string* argu
     const std::string packet = argument ? xserver_packet(*argument) : std::string();
     std::string out = command + packet;
     inbox.clear();
+    bool heard = false;
     const auto wait = std::chrono::seconds(timing.check_wait);
     for (unsigned tries = 0;; ++tries) {
         if (tries > timing.xmodem.retry_limit)
-            return result.end = tries > 1 && !inbox.empty() ? transfer_end::too_many_retries : transfer_end::no_answer;
+            return result.end = heard ? transfer_end::too_many_retries : transfer_end::no_answer;
         auto deadline = port.now() + wait;
         if (!send_pending(port, out, timing.check_wait, deadline, result))
             return result.end;
@@ -314,33 +315,42 @@ transfer_end server_command(line_io& port, char command, const std::string* argu
             std::size_t got = 0;
             if (!read_until(port, deadline, buffer, got, result))
                 return result.end;
-            if (got > 0)
-                deadline = port.now() + wait;
+            heard = heard || got > 0;
             inbox.append(reinterpret_cast<const char*>(buffer), got);
-            // What follows the ACK is the transfer's start.
-            if (const std::size_t ack = inbox.find(ack_byte); !reply && ack != std::string::npos) {
-                inbox.erase(0, ack + 1);
-                return result.end = transfer_end::done;
-            }
-            if (!reply && inbox.find(nak_byte) != std::string::npos) {
-                out = packet;
-                break;
-            }
-            xserver_scan scan = scan_xserver_packet(inbox);
-            if (reply && scan.status == xserver_scan_status::whole) {
-                *reply = std::move(scan.data);
-                result.error = send(port, std::string(1, ack_byte));
-                return result.end = result.error ? transfer_end::line_cut : transfer_end::done;
-            }
-            if (reply && scan.status == xserver_scan_status::damaged) {
-                inbox.clear();
-                out = std::string(1, nak_byte);
-                break;
+            // What follows the ACK is the transfer's start; what comes
+            // before it, or before a NAK, is noise, which neither waits
+            // longer nor is kept.
+            if (!reply) {
+                const std::size_t ack = inbox.find(ack_byte);
+                const bool nak = inbox.find(nak_byte) < ack;
+                inbox.erase(0, ack == std::string::npos || nak ? inbox.size() : ack + 1);
+                if (ack != std::string::npos && !nak)
+                    return result.end = transfer_end::done;
+                if (nak) {
+                    out = packet;
+                    break;
+                }
+            } else {
+                // A reply carries its length, so it ends; the wait starts
+                // again while its bytes come.
+                if (got > 0)
+                    deadline = port.now() + wait;
+                xserver_scan scan = scan_xserver_packet(inbox);
+                if (scan.status == xserver_scan_status::whole) {
+                    *reply = std::move(scan.data);
+                    result.error = send(port, std::string(1, ack_byte));
+                    return result.end = result.error ? transfer_end::line_cut : transfer_end::done;
+                }
+                if (scan.status == xserver_scan_status::damaged) {
+                    inbox.clear();
+                    out = std::string(1, nak_byte);
+                    break;
+                }
             }
             if (port.now() >= deadline) {
                 // Only a command that asks can be given again.
                 if (!reply)
-                    return result.end = inbox.empty() ? transfer_end::no_answer : transfer_end::too_many_retries;
+                    return result.end = heard ? transfer_end::too_many_retries : transfer_end::no_answer;
                 inbox.clear();
                 out = std::string(1, command);
                 break;

@@ -434,6 +434,14 @@ TEST(Seam, EveryWaitEnds)
         return written.find('V') != npos ? xserver_packet("XModem Version 1.0") : std::string();
     };
     const auto asks_again = [](const std::string&) { return std::string("D"); };
+    // The XModem server answering its version, then NAK to every packet.
+    const auto naks = [](const std::string& written) {
+        return written.find('V') != npos ? xserver_packet("XModem Version 1.0") : std::string(1, '\x15');
+    };
+    // The XModem server answering its version, then noise for ever.
+    const auto chatters = [](const std::string& written) {
+        return written.find('V') != npos ? xserver_packet("XModem Version 1.0") : std::string(4096, 'x');
+    };
     volatile std::sig_atomic_t stop = 1;
     const std::tuple<const char*, line_protocol, std::string, std::function<std::string(const std::string&)>,
                      const volatile std::sig_atomic_t*, transfer_end, int> rows[] = {
@@ -443,6 +451,9 @@ TEST(Seam, EveryWaitEnds)
         {"XRECV asking after every block", line_protocol::xmodem, "D", asks_again, nullptr,
          transfer_end::too_many_retries, 60},
         {"stopped", line_protocol::any, "", silent, &stop, transfer_end::interrupted, 2},
+        {"a server that NAKs every packet", line_protocol::xmodem, "", naks, nullptr, transfer_end::too_many_retries, 4},
+        {"a server that answers P with noise", line_protocol::xmodem, "", chatters, nullptr,
+         transfer_end::too_many_retries, 4},
     };
     const std::string object = object_file("ABC");
     for (const auto& [name, protocol, first, answer, abort, end, most] : rows) {
