@@ -335,9 +335,12 @@ int list_calculator(const Arguments& arguments)
         return closed;
     std::string listing;
     for (const listed_variable& variable : variables) {
-        char line[1024];
+        // Every text of the listing came from the calculator: escaped.
+        // A name of 255 characters, each escaped, fits the line.
+        char line[4096];
         std::snprintf(line, sizeof line, listed_line, shown_text(utf8_of(variable.name)).c_str(),
-                      listed_kind(variable).c_str(), variable.size.c_str(), static_cast<unsigned>(variable.checksum));
+                      shown_text(listed_kind(variable)).c_str(), shown_text(variable.size).c_str(),
+                      static_cast<unsigned>(variable.checksum));
         listing += line;
     }
     return print_product(listing);
