@@ -1,5 +1,6 @@
 #include "arguments.h"
 
+#include "port.h"
 #include "ports.h"
 
 #include <cstdlib>
@@ -67,7 +68,7 @@ const option_row* long_option(const fs::path& word)
             return &option;
 #ifdef _WIN32
     if (is(word, "/?"))
-        return &option_table[0];
+        return long_option("--help");
 #endif
     return nullptr;
 }
@@ -136,6 +137,36 @@ bool takes_option(const std::string& option, program_kind program)
         if (option == row.name)
             return (row.programs & static_cast<unsigned>(program)) != 0;
     return false;
+}
+
+std::string options_help(program_kind program, bool line)
+{
+    // The option and its word in a column of 15, what it does beside, on
+    // lines of its own below an option too wide for the column.
+    const std::string indent(17, ' ');
+    std::string text;
+    for (const option_row& option : option_table) {
+        if ((option.programs & static_cast<unsigned>(program)) == 0 || option.needs_port != line)
+            continue;
+        std::string head = "  ";
+        if (option.letter != 0)
+            head += std::string{'-', option.letter, ',', ' '};
+        head += option.name;
+        if (option.value)
+            head += std::string(" ") + option.value;
+        text += head.size() < indent.size() ? head + std::string(indent.size() - head.size(), ' ')
+                                            : head + "\n" + indent;
+        const char* help = program == program_kind::unkorrin && option.unkorrin_help ? option.unkorrin_help
+                                                                                      : option.help;
+        for (const char* c = help; *c != '\0'; ++c)
+            text += *c == '\n' ? "\n" + indent : std::string(1, *c);
+        if (option.field == option_field::baud)
+            text += ":\n" + indent + speeds_text();
+        text += '\n';
+    }
+    if (!line)
+        text += "  --" + std::string(indent.size() - 4, ' ') + "end the options: what follows is a file name\n";
+    return text;
 }
 
 Arguments read_arguments(const std::vector<fs::path>& words)

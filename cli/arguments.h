@@ -23,10 +23,13 @@ enum class file_form {
 // The two programs, as the options name them.
 enum class program_kind : unsigned { korrin = 1, unkorrin = 2 };
 
-// Every option of both programs: its long name, its letter (or none), the
+// Every option of both programs: its long name, its letter (or none), what
+// the word after it stands for (in brackets when it may be left out), the
 // field of Arguments it sets, which programs take it, whether it is one of
 // the serial line's (which the port's option must come with) and whether
-// it names the port.  The parser reads it.
+// it names the port, and what it does, as the help says it.  The parser
+// reads it, and the help is made from it, which the bash completion reads
+// in turn.
 enum class option_field {
     help, version, quiet, text, ascii, replace, ports,
     send, receive, list, name, get, baud, xmodem, kermit, finish,
@@ -34,32 +37,65 @@ enum class option_field {
 struct option_row {
     const char* name;
     char letter;
+    const char* value;
     option_field field;
     unsigned programs;   // program_kind bits
     bool needs_port;
     bool port;
+    const char* help;            // korrin's, and unkorrin's where that is null
+    const char* unkorrin_help;
 };
 inline constexpr unsigned both_programs = 3;
 inline constexpr unsigned korrin_alone = 1;
 inline constexpr unsigned unkorrin_alone = 2;
 inline constexpr option_row option_table[] = {
-    {"--help", 'h', option_field::help, both_programs, false, false},
-    {"--version", 'V', option_field::version, both_programs, false, false},
-    {"--quiet", 'q', option_field::quiet, both_programs, false, false},
-    {"--text", 't', option_field::text, both_programs, false, false},
-    {"--ascii", 'a', option_field::ascii, both_programs, false, false},
-    {"--replace", 'r', option_field::replace, both_programs, false, false},
-    {"--ports", 0, option_field::ports, both_programs, false, false},
-    {"--send", 0, option_field::send, korrin_alone, true, true},
-    {"--receive", 0, option_field::receive, unkorrin_alone, true, true},
-    {"--list", 0, option_field::list, unkorrin_alone, true, true},
-    {"--name", 0, option_field::name, korrin_alone, true, false},
-    {"--get", 0, option_field::get, unkorrin_alone, true, false},
-    {"--baud", 0, option_field::baud, both_programs, true, false},
-    {"--xmodem", 0, option_field::xmodem, both_programs, true, false},
-    {"--kermit", 0, option_field::kermit, both_programs, true, false},
-    {"--finish", 0, option_field::finish, korrin_alone, true, false},
+    {"--text", 't', nullptr, option_field::text, both_programs, false, false,
+     "read the input as UTF-8 text and write the calculator's\n"
+     "own characters; CR LF becomes LF",
+     "write the string as UTF-8 text"},
+    {"--replace", 'r', nullptr, option_field::replace, korrin_alone, false, false,
+     "with --text, write a look-alike for each character the\n"
+     "calculator lacks (\"?\" where there is none)", nullptr},
+    {"--ascii", 'a', nullptr, option_field::ascii, both_programs, false, false,
+     "read the input in the calculator's ASCII transfer form,\n"
+     "as its translated transfers write it (\\<< for the\n"
+     "program delimiter, \\nnn for any character above 127)",
+     "write the string in the calculator's ASCII transfer form"},
+    {"--quiet", 'q', nullptr, option_field::quiet, both_programs, false, false,
+     "print nothing but a failure, on standard error", nullptr},
+    {"--help", 'h', nullptr, option_field::help, both_programs, false, false, "print this help", nullptr},
+    {"--version", 'V', nullptr, option_field::version, both_programs, false, false, "print the release", nullptr},
+    {"--send", 0, "[PORT]", option_field::send, korrin_alone, true, true,
+     "send every file named over the serial port PORT\n"
+     "(/dev/ttyUSB0, COM3), or over the calculator's, found;\n"
+     "write no file", nullptr},
+    {"--receive", 0, "[PORT]", option_field::receive, unkorrin_alone, true, true, nullptr,
+     "receive what SEND or XSEND sends over the serial port\n"
+     "PORT, or the calculator's, found; a file name given\n"
+     "is the output_file"},
+    {"--list", 0, "[PORT]", option_field::list, unkorrin_alone, true, true, nullptr,
+     "list the variables the calculator's server holds"},
+    {"--name", 0, "NAME", option_field::name, korrin_alone, true, false,
+     "store it under NAME (default: input_file's name without\n"
+     "its extension)", nullptr},
+    {"--get", 0, "NAME", option_field::get, unkorrin_alone, true, false, nullptr,
+     "ask the calculator's Kermit or XModem server for the\n"
+     "variable NAME"},
+    {"--kermit", 0, nullptr, option_field::kermit, both_programs, true, false,
+     "send by Kermit only, to the server or RECV", "ask the Kermit server only"},
+    {"--xmodem", 0, nullptr, option_field::xmodem, both_programs, true, false,
+     "send by XModem only, to XRECV or XSERV", "receive by XModem, from XSEND or XSERV"},
+    {"--baud", 0, "N", option_field::baud, both_programs, true, false,
+     "the line's speed in baud (default 9600), one of", nullptr},
+    {"--finish", 0, nullptr, option_field::finish, korrin_alone, true, false,
+     "end the calculator's server after the send", nullptr},
+    {"--ports", 0, nullptr, option_field::ports, both_programs, false, false,
+     "list the serial ports there are, the calculator's first", nullptr},
 };
+
+// The lines of the help that tell the options `program` takes: those of
+// the serial line when `line`, the others otherwise.
+std::string options_help(program_kind program, bool line);
 
 // Whether `program` takes the option named `option`.
 bool takes_option(const std::string& option, program_kind program);

@@ -22,35 +22,13 @@ inline constexpr char korrin_usage[] =
     "With one file name the object is written beside the input, named after\n"
     "it with the extension .hp: notes.txt gives notes.hp.  An output_file\n"
     "that is a folder receives it under that name.  \"-\" is standard input,\n"
-    "or, with -q, standard output.\n"
-    "\n"
-    "Options:\n"
-    "  -t, --text     read the input as UTF-8 text and write the calculator's\n"
-    "                 own characters; CR LF becomes LF\n"
-    "  -r, --replace  with --text, write a look-alike for each character the\n"
-    "                 calculator lacks (\"?\" where there is none)\n"
-    "  -a, --ascii    read the input in the calculator's ASCII transfer form,\n"
-    "                 as its translated transfers write it (\\<< for the\n"
-    "                 program delimiter, \\nnn for any character above 127)\n"
-    "  -q, --quiet    print nothing but a failure, on standard error\n"
-    "  -h, --help     print this help\n"
-    "  -V, --version  print the release\n"
-    "  --             end the options: what follows is a file name\n"
-    "\n"
+    "or, with -q, standard output.\n";
+
+// The heading of the serial line's options in the help.
+inline constexpr char korrin_line_usage[] =
     "Sending to the calculator, waiting in its Kermit server, RECV, XRECV or\n"
-    "its XModem server (XSERV), which korrin finds by itself:\n"
-    "  --send [PORT]  send every file named over the serial port PORT\n"
-    "                 (/dev/ttyUSB0, COM3), or over the calculator's, found;\n"
-    "                 write no file\n"
-    "  --name NAME    store it under NAME (default: input_file's name without\n"
-    "                 its extension)\n"
-    "  --kermit       send by Kermit only, to the server or RECV\n"
-    "  --xmodem       send by XModem only, to XRECV or XSERV\n"
-    "  --baud N       the line's speed, 1200 to 115200 (default 9600)\n"
-    "  --finish       end the calculator's server after the send\n"
-    "  --ports        list the serial ports there are, the calculator's first\n"
-    "\n"
-    "The whole manual: man korrin, or README.txt beside korrin.exe.\n";
+    "its XModem server (XSERV), which korrin finds by itself:\n";
+
 
 // Started from Explorer with no file, after the banner and the usage.
 inline constexpr char korrin_drop[] =
@@ -63,6 +41,7 @@ const korrin::Program korrin_program = {
     "korrin",
     korrin_banner,
     korrin_usage,
+    korrin_line_usage,
     korrin_drop,
     false,
     korrin::program_kind::korrin,

@@ -118,6 +118,15 @@ bool equal_ignoring_case(std::string_view a, std::string_view b)
     return true;
 }
 
+// What -h and --help print: the program's forms, then its options from the
+// table of options.
+std::string usage_text(const Program& program)
+{
+    return std::string(program.usage) + "\nOptions:\n" + options_help(program.kind, false) + "\n" +
+           program.line_usage + options_help(program.kind, true) + "\nThe whole manual: man " + program.name +
+           ", or README.txt beside " + program.name + ".exe.\n";
+}
+
 // Each file is taken by the one-name rule, one transcript after the other,
 // and the window stays until it has been read.
 int run_dropped(const Program& program, Work work, Arguments arguments)
@@ -126,7 +135,7 @@ int run_dropped(const Program& program, Work work, Arguments arguments)
     arguments.dropped = true;
     if (arguments.files.empty()) {
         print(program.banner);
-        print(program.usage);
+        print(usage_text(program).c_str());
         print(program.drop);
     }
     for (const fs::path& file : arguments.files) {
@@ -287,7 +296,7 @@ int start_with(const Program& program, Work work, const fs::path& started_as, co
     if (const int status = refuse_options(program, arguments); status >= 0)
         return status;
     if (arguments.help)
-        return print_product(program.usage);
+        return print_product(usage_text(program));
     if (arguments.version)
         return print_product(std::string(program.name) + " " KORRIN_RELEASE "\n" +
                              "Copyright (c) 2026 korrin developers; published under the MIT licence.\n");

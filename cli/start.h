@@ -16,7 +16,8 @@ namespace korrin {
 struct Program {
     const char* name;
     const char* banner;
-    const char* usage;
+    const char* usage;       // the forms of its command line and what it does
+    const char* line_usage;  // the heading of the serial line's options
     const char* drop;  // how to use the program from Explorer
     // Whether "-" as the output takes the product while the whole
     // transcript, banner included, goes to standard error.

@@ -22,30 +22,11 @@ inline constexpr char unkorrin_usage[] =
     "object.  Either way it shows the figures the calculator's BYTES command\n"
     "shows for the string.  An output_file that is a folder receives the\n"
     "string under the object's name without .hp.  \"-\" is standard input or\n"
-    "standard output; the report then goes to standard error.\n"
-    "\n"
-    "Options:\n"
-    "  -t, --text     write the string as UTF-8 text\n"
-    "  -a, --ascii    write the string in the calculator's ASCII transfer form\n"
-    "  -q, --quiet    print nothing but a failure, on standard error\n"
-    "  -h, --help     print this help\n"
-    "  -V, --version  print the release\n"
-    "  --             end the options: what follows is a file name\n"
-    "\n"
-    "Receiving from the calculator (Kermit, or XModem with --xmodem):\n"
-    "  --receive [PORT]\n"
-    "                 receive what SEND or XSEND sends over the serial port\n"
-    "                 PORT, or the calculator's, found; a file name given\n"
-    "                 is the output_file\n"
-    "  --get NAME     ask the calculator's Kermit or XModem server for the\n"
-    "                 variable NAME\n"
-    "  --list [PORT]  list the variables the calculator's server holds\n"
-    "  --xmodem       receive by XModem, from XSEND or XSERV\n"
-    "  --kermit       ask the Kermit server only\n"
-    "  --baud N       the line's speed, 1200 to 115200 (default 9600)\n"
-    "  --ports        list the serial ports there are, the calculator's first\n"
-    "\n"
-    "The whole manual: man unkorrin, or README.txt beside unkorrin.exe.\n";
+    "standard output; the report then goes to standard error.\n";
+
+inline constexpr char unkorrin_line_usage[] =
+    "Receiving from the calculator (Kermit, or XModem with --xmodem):\n";
+
 
 inline constexpr char unkorrin_drop[] =
     "\nTo check object files, drop them onto unkorrin.exe.\n\n";
@@ -55,6 +36,7 @@ const korrin::Program unkorrin_program = {
     "unkorrin",
     unkorrin_banner,
     unkorrin_usage,
+    unkorrin_line_usage,
     unkorrin_drop,
     true,
     korrin::program_kind::unkorrin,

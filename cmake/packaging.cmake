@@ -72,9 +72,10 @@ else()
   install(FILES udev/70-hp-calculator.rules DESTINATION lib/udev/rules.d)
   # Bash completion: bash-completion loads a command's script by the
   # command's name from this folder, under /usr, /usr/local or ~/.local.
+  # One script serves both programs.
   foreach(program IN LISTS KORRIN_PROGRAMS)
-    install(FILES completion/${program}
-      DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+    install(FILES completion/korrin
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
   endforeach()
 
   set(CPACK_GENERATOR DEB)
