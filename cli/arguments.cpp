@@ -60,23 +60,29 @@ void take(const option_row& option, Arguments& arguments)
     }
 }
 
-// The row of a long option, or of "/?", what Windows users type for help.
-const option_row* long_option(const fs::path& word)
+bool takes(program_kind program, const option_row& option)
+{
+    return (option.programs & static_cast<unsigned>(program)) != 0;
+}
+
+// The row of a long option `program` takes, or of "/?", what Windows users
+// type for help.
+const option_row* long_option(const fs::path& word, program_kind program)
 {
     for (const option_row& option : option_table)
-        if (is(word, option.name))
+        if (takes(program, option) && is(word, option.name))
             return &option;
 #ifdef _WIN32
     if (is(word, "/?"))
-        return long_option("--help");
+        return long_option("--help", program);
 #endif
     return nullptr;
 }
 
-const option_row* short_option(fs::path::value_type c)
+const option_row* short_option(fs::path::value_type c, program_kind program)
 {
     for (const option_row& option : option_table)
-        if (option.letter != 0 && c == static_cast<unsigned char>(option.letter))
+        if (takes(program, option) && option.letter != 0 && c == static_cast<unsigned char>(option.letter))
             return &option;
     return nullptr;
 }
@@ -131,14 +137,6 @@ void take_line_option(const option_row& option, const std::vector<fs::path>& wor
 
 }  // namespace
 
-bool takes_option(const std::string& option, program_kind program)
-{
-    for (const option_row& row : option_table)
-        if (option == row.name)
-            return (row.programs & static_cast<unsigned>(program)) != 0;
-    return false;
-}
-
 std::string options_help(program_kind program, bool line)
 {
     // The option and its word in a column of 15, what it does beside, on
@@ -146,7 +144,7 @@ std::string options_help(program_kind program, bool line)
     const std::string indent(17, ' ');
     std::string text;
     for (const option_row& option : option_table) {
-        if ((option.programs & static_cast<unsigned>(program)) == 0 || option.needs_port != line)
+        if (!takes(program, option) || option.needs_port != line)
             continue;
         std::string head = "  ";
         if (option.letter != 0)
@@ -169,14 +167,14 @@ std::string options_help(program_kind program, bool line)
     return text;
 }
 
-Arguments read_arguments(const std::vector<fs::path>& words)
+Arguments read_arguments(const std::vector<fs::path>& words, program_kind program)
 {
     Arguments arguments;
     bool names_only = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const fs::path& word = words[i];
         const auto& text = word.native();
-        const option_row* const option = names_only ? nullptr : long_option(word);
+        const option_row* const option = names_only ? nullptr : long_option(word, program);
         if (is(word, "--") && !names_only) {
             names_only = true;
         } else if (option && option->needs_port) {
@@ -191,9 +189,9 @@ Arguments read_arguments(const std::vector<fs::path>& words)
             // the whole word unknown.
             bool known = true;
             for (std::size_t c = 1; c < text.size(); ++c)
-                known = known && short_option(text[c]);
+                known = known && short_option(text[c], program);
             for (std::size_t c = 1; known && c < text.size(); ++c)
-                take(*short_option(text[c]), arguments);
+                take(*short_option(text[c], program), arguments);
             if (!known && arguments.unknown.empty())
                 arguments.unknown = word;
         } else if (arguments.unknown.empty()) {

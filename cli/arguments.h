@@ -97,9 +97,6 @@ inline constexpr option_row option_table[] = {
 // the serial line when `line`, the others otherwise.
 std::string options_help(program_kind program, bool line);
 
-// Whether `program` takes the option named `option`.
-bool takes_option(const std::string& option, program_kind program);
-
 struct Arguments {
     bool help = false;
     bool version = false;
@@ -138,9 +135,9 @@ inline bool receives(const Arguments& arguments)
     return !arguments.receive.empty() || arguments.find_port_for == "--receive" || arguments.find_port_for == "--list";
 }
 
-// Reads the words after the program's name.  Of --text and --ascii, the
-// last one given holds.
-Arguments read_arguments(const std::vector<std::filesystem::path>& words);
+// Reads the words after the name of `program`; an option it does not take
+// is unknown.  Of --text and --ascii, the last one given holds.
+Arguments read_arguments(const std::vector<std::filesystem::path>& words, program_kind program);
 
 }  // namespace korrin
 

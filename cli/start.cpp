@@ -209,16 +209,13 @@ int refuse_options(const Program& program, const Arguments& arguments)
             return misused(program, baud_number, word.substr(7), speeds_text());
         return misused(program, unknown_option, word);
     }
-    // The other program's line options are unknown here; the others need
-    // the port.
+    // The line's options need the port, named or to be found.
     const std::string port_option = program.port_option;
     const std::string& port = port_option == "--send" ? arguments.send : arguments.receive;
     for (const std::string& option : arguments.line_options) {
-        const bool known = takes_option(option, program.kind);
-        const bool empty_port = option == port_option && port.empty() && arguments.find_port_for.empty();
-        if (!known || empty_port) {
+        if (option == port_option && port.empty() && arguments.find_port_for.empty()) {
             print(program.banner);
-            return misused(program, known ? names_no_port : unknown_option, option);
+            return misused(program, names_no_port, option);
         }
     }
     if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty() &&
@@ -289,7 +286,7 @@ int run_files(const Program& program, Work work, Arguments& arguments)
 
 int start_with(const Program& program, Work work, const fs::path& started_as, const std::vector<fs::path>& words)
 {
-    Arguments arguments = read_arguments(words);
+    Arguments arguments = read_arguments(words, program.kind);
     if (arguments.form == file_form::bytes && starts_as_text(started_as.string()))
         arguments.form = file_form::text;
     set_console(program.name, arguments.quiet);

@@ -119,6 +119,9 @@ const Row rows[] = {
     refused("string_cut_short", abc.substr(0, abc.size() - 1), {"in"}, error("File <in> ends before its string does.")),
     refused("output_is_the_object", abc, {"in", "in"}, error("Output file <in> is the input file."),
             "name another output file."),
+    // korrin's option, unknown here.
+    refused("korrins_replace", abc, {"-tr", "in"}, error("Unknown option <-tr>."),
+            "Try 'unkorrin --help' for more information."),
     // Received, the object has no file: two names are one too many.
     refused("receiving_with_two_names", abc, {"--receive", "COM1", "in", "out"}, error("Too many arguments."),
             "Try 'unkorrin --help' for more information."),
