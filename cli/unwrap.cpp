@@ -25,17 +25,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Where the object is read from: a file, or standard input held whole.
+// Where the string is read from.  An object file, or standard input, is a
+// stream: its head is read first, then the string's bytes.  The bytes the
+// calculator sent are held whole already.  The text its SEND writes for a
+// string is read at once into the string it stands for, which has no head.
 struct Source {
-    std::FILE* file;
-    std::string held;
-    bool whole = false;  // read from `held`
-    std::size_t at = 0;
+    std::FILE* file = nullptr;  // the stream; null when the bytes are held
+    std::string held;           // the bytes received, or the string of a text
+    std::size_t at = 0;         // how many of `held` were read
+    std::uintmax_t size = 0;    // the bytes there were at the start, but
+    bool sized = false;         // for standard input, which tells no size
+    bool text = false;          // `held` is the string of the calculator's text
 };
 
 std::size_t read_from(Source& source, unsigned char* bytes, std::size_t size)
 {
-    if (!source.whole)
+    if (source.file)
         return std::fread(bytes, 1, size, source.file);
     const std::size_t got = std::min(size, source.held.size() - source.at);
     std::copy_n(source.held.data() + source.at, got, bytes);
@@ -92,21 +97,37 @@ std::string printable(const unsigned char* header)
     return text;
 }
 
-// Reads the header, prolog and length of the object in `in`, of `size`
-// bytes, into `head`, and checks that they describe a whole string in the
-// file.  Returns 0 with its number of characters, or 1 after saying why
-// there is no string to take out.
-int check_object(Source& in, std::uintmax_t size, const std::string& name,
-                 unsigned char (&head)[string_head_size], std::uintmax_t& characters)
+// Why `in` gave fewer bytes than were asked for: a failed read, a file
+// that is shorter than its size promised, having changed since, or a
+// stream that ended before its string did.
+int short_read(const Source& in, const std::string& name)
 {
+    if (in.file && std::ferror(in.file))
+        return fail(stream_error(), name, reading_failed, name.c_str());
+    return fail({}, name, in.sized ? changed : ends_early, name.c_str());
+}
+
+// Reads the header, prolog and length of the object in `in` into `head`,
+// and checks that they describe a whole string.  Returns 0 with its number
+// of characters, or 1 after saying why there is no string to take out.
+// A text's string has the head its object would have.
+int read_head(Source& in, const std::string& name, unsigned char (&head)[string_head_size],
+              std::uintmax_t& characters)
+{
+    if (in.text) {
+        object_file_head(in.held.size()).copy(reinterpret_cast<char*>(head), string_head_size);
+        characters = in.held.size();
+        return 0;
+    }
     // Without the header a file is plain data, which the calculator would
     // itself take as a string: there is nothing to unwrap.
-    if (size < header_size)
+    if (in.sized && in.size < header_size)
         return fail({}, name, not_object, name.c_str());
-    // More or fewer bytes than its size promised: the file changed since.
     const std::size_t got = read_from(in, head, string_head_size);
-    if (got != (size < string_head_size ? size : string_head_size))
-        return in.file && std::ferror(in.file) ? fail(stream_error(), name, reading_failed, name.c_str()) : fail({}, name, changed, name.c_str());
+    if (in.file && std::ferror(in.file))
+        return short_read(in, name);
+    if (in.sized && got != std::min<std::uintmax_t>(in.size, string_head_size))
+        return short_read(in, name);
     const string_head_reading reading = string_head(head, got);
     switch (reading.problem) {
     case head_problem::not_object:
@@ -125,9 +146,19 @@ int check_object(Source& in, std::uintmax_t size, const std::string& name,
         break;
     }
     characters = reading.characters;
-    if (size - string_head_size < characters)
+    if (in.sized && in.size - string_head_size < characters)
         return fail({}, name, ends_early, name.c_str());
     return 0;
+}
+
+// Whether bytes follow the string in `in`, read to its last character.
+bool more_follows(Source& in, std::uintmax_t characters)
+{
+    if (in.text)
+        return false;
+    if (in.sized)
+        return in.size - string_head_size > characters;
+    return std::fgetc(in.file) != EOF;
 }
 
 // The UTF-8 text of the string's `size` bytes, into `text`, which has room
@@ -169,10 +200,8 @@ int copy_string(Source& in, std::FILE* out, std::uintmax_t characters, file_form
         if (const std::error_code error = out ? write_block(out, written, size) : std::error_code())
             return fail(error, out_name, writing_failed, out_name.c_str());
         written_size += size;
-        // The file was shorter than its size said when the run began.
         if (got != wanted)
-            return in.file && std::ferror(in.file) ? fail(stream_error(), in_name, reading_failed, in_name.c_str())
-                                   : fail({}, in_name, changed, in_name.c_str());
+            return short_read(in, in_name);
         left -= got;
     }
     if (out && form == file_form::ascii) {
@@ -185,24 +214,25 @@ int copy_string(Source& in, std::FILE* out, std::uintmax_t characters, file_form
 }
 
 // Reads the text the calculator's SEND wrote, held in `in`, and holds the
-// object of its string there instead.
-int as_object(Source& in, std::uintmax_t& size, const std::string& name)
+// string it stands for there instead.
+int read_text(Source& in, const std::string& name)
 {
-    const sent_reading reading = read_sent_text(in.held);
+    sent_reading reading = read_sent_text(in.held);
     if (reading.fault.kind != sent_fault_kind::none)
         return fail({}, name, not_as_sent, name.c_str(), reading.fault.line, reading.fault.column);
     if (reading.bytes.size() > max_string_bytes)
         return fail({}, name, too_large, name.c_str());
     report(sent_line, reading.level);
-    in.held = object_file(reading.bytes);
-    size = in.held.size();
+    in.held = std::move(reading.bytes);
+    in.size = in.held.size();
+    in.text = true;
     return 0;
 }
 
 // Closes the output whole and reports the BYTES figures.  Returns the exit
 // status.
 int finish_string(std::FILE* out, std::uintmax_t written, const std::string& out_name, std::uint16_t crc,
-                  std::uintmax_t characters, std::uintmax_t size, const std::string& in_name)
+                  std::uintmax_t characters, bool more, const std::string& in_name)
 {
     if (out == stdout && (std::fflush(stdout) != 0 || std::ferror(stdout)))
         return fail(stream_error(), out_name, writing_failed, out_name.c_str());
@@ -212,49 +242,42 @@ int finish_string(std::FILE* out, std::uintmax_t written, const std::string& out
     report(bytes_line, static_cast<unsigned>(crc), characters + prolog_and_length_size);
     // Transfers pad a file to whole blocks; what follows the object is no
     // part of the string.
-    if (size - string_head_size > characters)
+    if (more)
         warn(goes_on, in_name.c_str());
     print(unkorrin_done);
     return 0;
 }
 
-// Opens the object to read from: a file, standard input held whole (it
-// can be read only once), or the bytes the calculator sent, held already
-// and with no file behind them.  The text the calculator's SEND writes
-// for a string is read whole and becomes the object it stands for, which
-// has no header to show (`text`).  Returns 0, or the exit status with the
+// Opens the object to read from: a file or standard input, or the bytes
+// the calculator sent, held already and with no file behind them.  The
+// text the calculator's SEND writes for a string is read whole and becomes
+// the string it stands for.  Standard input is never taken for text: the
+// object is read as it comes.  Returns 0, or the exit status with the
 // source closed.
-int open_source(const fs::path& object, received_file* received, const std::string& in_name, Source& in,
-                std::uintmax_t& size, bool& text)
+int open_source(const fs::path& object, received_file* received, const std::string& in_name, Source& in)
 {
     if (received) {
-        in = {nullptr, std::move(received->bytes), true, 0};
-        size = in.held.size();
-        text = is_calculator_text(in.held);
-        return text ? as_object(in, size, in_name) : 0;
+        in.held = std::move(received->bytes);
+        in.size = in.held.size();
+        in.sized = true;
+        return is_calculator_text(in.held) ? read_text(in, in_name) : 0;
     }
     std::error_code error;
-    in = {open_input(object, size, error), {}};
+    in.file = open_input(object, in.size, error);
     if (!in.file)
         return fail(error, in_name, opening_failed, in_name.c_str());
+    in.sized = in.file != stdin;
     char start[5] = {};
-    text = in.file != stdin && std::fread(start, 1, sizeof start, in.file) == sizeof start &&
-           is_calculator_text(std::string_view(start, sizeof start));
-    if (in.file != stdin)
+    const bool text = in.sized && std::fread(start, 1, sizeof start, in.file) == sizeof start &&
+                      is_calculator_text(std::string_view(start, sizeof start));
+    if (in.sized)
         std::rewind(in.file);
-    int status = 0;
-    if (in.file == stdin || text) {
-        in.whole = true;
-        status = read_whole(in.file, size, max_text_bytes, in.held) ? 0
-                                                                   : fail(stream_error(), in_name, reading_failed,
-                                                                          in_name.c_str());
-        size = in.held.size();
-    }
-    if (status == 0 && text)
-        status = as_object(in, size, in_name);
-    if (status != 0)
-        close_input(in.file);
-    return status;
+    if (!text)
+        return 0;
+    const bool read = read_whole(in.file, in.size, max_text_bytes, in.held);
+    close_input(in.file);
+    in.file = nullptr;
+    return read ? read_text(in, in_name) : fail(stream_error(), in_name, reading_failed, in_name.c_str());
 }
 
 // Where the string goes: `output` named (a file, a folder, or "-"), or
@@ -314,20 +337,18 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
     }
     // Every refusal, those about the output included, comes before the
     // output is opened, so a refusal leaves both files as they were.
-    Source in{nullptr, {}};
-    std::uintmax_t size = 0;
-    bool text = false;
-    if (const int status = open_source(object, received, in_name, in, size, text))
+    Source in;
+    if (const int status = open_source(object, received, in_name, in))
         return status;
     unsigned char head[string_head_size];
     std::uintmax_t characters = 0;
     std::FILE* out = nullptr;
-    int status = check_object(in, size, in_name, head, characters);
+    int status = read_head(in, in_name, head, characters);
     if (status == 0)
         status = open_destination(to, named_output, received_name, in.file, out);
     const std::string out_name = display_name(to.output);
     if (status == 0) {
-        if (!text)
+        if (!in.text)
             report(header_line, printable(head).c_str());
         report(characters_line, characters);
     }
@@ -338,15 +359,16 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
         status = copy_string(in, out, characters, arguments.form, crc, written, in_name, out_name);
     // A file that grew or shrank during the run is not the object that was
     // checked; its string may be another's.
-    if (status == 0 && !in.whole && current_size(in.file) != static_cast<std::intmax_t>(size))
+    if (status == 0 && in.file && in.sized && current_size(in.file) != static_cast<std::intmax_t>(in.size))
         status = fail({}, in_name, changed, in_name.c_str());
+    const bool more = status == 0 && more_follows(in, characters);
     close_input(in.file);
     if (status != 0) {
         if (out && out != stdout)
             discard_output(out);
         return status;
     }
-    return finish_string(out, written, out_name, crc, characters, size, in_name);
+    return finish_string(out, written, out_name, crc, characters, more, in_name);
 }
 
 }  // namespace

@@ -149,13 +149,17 @@ std::array<unsigned char, 3> length_field_bytes(std::string_view text)
     };
 }
 
+std::string object_file_head(std::uintmax_t characters)
+{
+    const auto field = length_field_bytes(length_digits(characters));
+    return std::string(object_head).append(field.begin(), field.end());
+}
+
 std::string object_file(std::string_view string)
 {
-    const auto field = length_field_bytes(length_digits(string.size()));
     std::string object;
-    object.reserve(object_head.size() + field.size() + string.size());
-    object.append(object_head).append(field.begin(), field.end()).append(string);
-    return object;
+    object.reserve(string_head_size + string.size());
+    return object.append(object_file_head(string.size())).append(string);
 }
 
 bool is_object_header(std::string_view header)

@@ -64,8 +64,12 @@ unsigned char digit_pair_byte(char first, char second);
 // field can hold; the bytes built from it are then all zero.
 std::array<unsigned char, 3> length_field_bytes(std::string_view text);
 
-// The whole object file of `string`, when it is held in memory: object_head,
-// the length field, then the characters.
+// What comes before the characters of a string of `characters` bytes:
+// object_head, then the length field.
+std::string object_file_head(std::uintmax_t characters);
+
+// The whole object file of `string`, when it is held in memory: its head,
+// then the characters.
 std::string object_file(std::string_view string);
 
 // The size in bytes of the binary object header, and of everything before

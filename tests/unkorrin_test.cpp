@@ -82,6 +82,22 @@ const Row rows[] = {
         row.options.under = {"sh", "-c", "exec \"$@\" 2>/dev/null", "sh"};
         return row;
     }(),
+    // Standard input is read as it comes: what follows the object, or its
+    // early end, is found by reading on, and the output made meanwhile is
+    // removed.
+    [] {
+        Row row = unwraps("padded_object_from_standard_input", abc + std::string(3, '\0'),
+                          abc_report + "  *** Warning: File <-> goes on after its object; the rest was ignored.\n\n",
+                          "ABC", {"-", "out"});
+        row.options.under = {"sh", "-c", "exec \"$@\" <in", "sh"};
+        return row;
+    }(),
+    [] {
+        Row row = refused("object_from_standard_input_cut_short", abc.substr(0, abc.size() - 1), {"-", "out"},
+                          "Header: HPHP49-B\nCharacters: 3\n" + error("File <-> ends before its string does."));
+        row.options.under = {"sh", "-c", "exec \"$@\" <in", "sh"};
+        return row;
+    }(),
     // A standard stream closed at the start reads and writes nothing.
     [] {
         Row row = refused("string_onto_closed_standard_output", abc, {"-q", "in", "-"}, "",
