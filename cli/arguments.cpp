@@ -33,9 +33,6 @@ bool is(const fs::path& word, const char* option)
 std::string* value_of(const option_row& option, Arguments& arguments)
 {
     switch (option.field) {
-    case option_field::send: return &arguments.send;
-    case option_field::receive: return &arguments.receive;
-    case option_field::list: return &arguments.list;
     case option_field::name: return &arguments.name;
     case option_field::get: return &arguments.get;
     default: return nullptr;
@@ -107,6 +104,17 @@ std::string narrow(const fs::path& word)
 #endif
 }
 
+// What the run does over the line, by the option naming the port.
+line_act act_of(option_field field)
+{
+    switch (field) {
+    case option_field::send: return line_act::send;
+    case option_field::receive: return line_act::receive;
+    case option_field::list: return line_act::list;
+    default: return line_act::none;
+    }
+}
+
 // An option of the serial line, with the word after it where it takes
 // one.  The port after --send, --receive and --list may be left out, to be
 // found: a word that names no port is a file name, and an empty one a port
@@ -116,8 +124,10 @@ void take_line_option(const option_row& option, const std::vector<fs::path>& wor
 {
     std::string* const value = value_of(option, arguments);
     const bool last = i + 1 == words.size();
-    if (option.port && (last || (!words[i + 1].empty() && !names_a_port(narrow(words[i + 1]))))) {
-        arguments.find_port_for = option.name;
+    if (option.port) {
+        arguments.act = act_of(option.field);
+        arguments.find_port = last || (!words[i + 1].empty() && !names_a_port(narrow(words[i + 1])));
+        arguments.port = arguments.find_port ? std::string() : narrow(words[++i]);
     } else if ((value || option.field == option_field::baud) && last) {
         if (arguments.unknown.empty())
             arguments.unknown = words[i];
@@ -136,6 +146,14 @@ void take_line_option(const option_row& option, const std::vector<fs::path>& wor
 }
 
 }  // namespace
+
+const char* option_of(line_act act)
+{
+    for (const option_row& option : option_table)
+        if (option.port && act_of(option.field) == act)
+            return option.name;
+    return "";
+}
 
 std::string options_help(program_kind program, bool line)
 {
@@ -198,9 +216,6 @@ Arguments read_arguments(const std::vector<fs::path>& words, program_kind progra
             arguments.unknown = word;
         }
     }
-    // Listing is receiving a directory: the port is the one received on.
-    if (arguments.receive.empty())
-        arguments.receive = arguments.list;
     return arguments;
 }
 

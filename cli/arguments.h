@@ -7,6 +7,8 @@
 #ifndef KORRIN_CLI_ARGUMENTS_H
 #define KORRIN_CLI_ARGUMENTS_H
 
+#include "port.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -97,25 +99,26 @@ inline constexpr option_row option_table[] = {
 // the serial line when `line`, the others otherwise.
 std::string options_help(program_kind program, bool line);
 
+// What a run does over the serial line, by the option that names the port.
+enum class line_act { none, send, receive, list };
+
 struct Arguments {
     bool help = false;
     bool version = false;
     bool quiet = false;
     bool replace = false;  // a look-alike for each character the calculator lacks
     file_form form = file_form::bytes;
-    // The serial line to the calculator: the port to send the object over
-    // (korrin) or receive one from (unkorrin), and how.
-    std::string send;
-    std::string receive;
+    // The serial line to the calculator: what the run does over it, the
+    // port, and how.  The port is to be found when the word after the
+    // option names none (names_a_port in ports.h); one named empty is
+    // refused.
+    line_act act = line_act::none;
+    std::string port;
+    bool find_port = false;
     std::string name;     // what the calculator stores the object under
     std::string get;      // the variable to ask the calculator's server for
-    std::string list;     // the port to list the calculator's variables over
-    // The option of the three that was given without a port, the word
-    // after it naming none (names_a_port in ports.h): the port is to be
-    // found.  "" when a port was named.
-    std::string find_port_for;
     bool ports = false;   // --ports: list the serial ports there are
-    unsigned baud = 9600;
+    unsigned baud = calculator_baud;
     bool xmodem = false;
     bool kermit = false;
     bool finish = false;  // end the calculator's server afterwards
@@ -128,12 +131,15 @@ struct Arguments {
 };
 
 // Whether the run sends to the calculator, or receives from it (a listing
-// among that), on a port named or to be found.
-inline bool sends(const Arguments& arguments) { return !arguments.send.empty() || arguments.find_port_for == "--send"; }
+// among that).
+inline bool sends(const Arguments& arguments) { return arguments.act == line_act::send; }
 inline bool receives(const Arguments& arguments)
 {
-    return !arguments.receive.empty() || arguments.find_port_for == "--receive" || arguments.find_port_for == "--list";
+    return arguments.act == line_act::receive || arguments.act == line_act::list;
 }
+
+// The option that asked for `act`: "--send", "--receive" or "--list".
+const char* option_of(line_act act);
 
 // Reads the words after the name of `program`; an option it does not take
 // is unknown.  Of --text and --ascii, the last one given holds.

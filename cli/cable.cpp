@@ -84,10 +84,10 @@ line_progress progress_line(const char* verb)
 // Where the calculator waits for what the arguments ask of it.
 const char* waited_in(const Arguments& arguments)
 {
-    if (!arguments.send.empty())
+    if (sends(arguments))
         return arguments.kermit ? "its server or RECV" : arguments.xmodem ? "XRECV or its XModem server"
                                                                           : "its server, RECV or XRECV";
-    if (!arguments.get.empty() || !arguments.list.empty())
+    if (!arguments.get.empty() || arguments.act == line_act::list)
         return arguments.xmodem ? "its XModem server" : "its server";
     return arguments.xmodem ? "XSEND" : "SEND";
 }
@@ -108,7 +108,7 @@ line_protocol protocol_of(const Arguments& arguments)
         return line_protocol::kermit;
     if (arguments.xmodem)
         return line_protocol::xmodem;
-    const bool asks_a_server = !arguments.send.empty() || !arguments.get.empty() || !arguments.list.empty();
+    const bool asks_a_server = arguments.act != line_act::receive || !arguments.get.empty();
     return asks_a_server ? line_protocol::any : line_protocol::kermit;
 }
 
@@ -229,10 +229,10 @@ int report_sent(const std::vector<outgoing>& files, const transfer_result& resul
 int send_to_calculator(const Arguments& given, const std::vector<outgoing>& files)
 {
     Arguments arguments = given;
-    if (!arguments.find_port_for.empty())
+    if (arguments.find_port)
         if (const int status = choose_port("korrin", arguments))
             return status;
-    const std::string& port_name = arguments.send;
+    const std::string& port_name = arguments.port;
     serial_port port;
     if (const int status = open_line(arguments, port_name, port))
         return status;
@@ -271,7 +271,7 @@ int send_to_calculator(const Arguments& given, const std::vector<outgoing>& file
 
 int receive_from_calculator(const Arguments& arguments, std::vector<received_file>& files, std::size_t& whole)
 {
-    const std::string& port_name = arguments.receive;
+    const std::string& port_name = arguments.port;
     serial_port port;
     whole = 0;
     if (const int status = open_line(arguments, port_name, port))
@@ -317,7 +317,7 @@ namespace korrin {
 
 int list_calculator(const Arguments& arguments)
 {
-    const std::string& port_name = arguments.list;
+    const std::string& port_name = arguments.port;
     serial_port port;
     if (const int status = open_line(arguments, port_name, port))
         return status;

@@ -131,7 +131,7 @@ inline constexpr char port_missing[] = "%s is not there.";
 inline constexpr char port_held_by[] = "%s is in use by another program: %s.";
 inline constexpr char port_held[] = "%s is in use by another program: end it, then try again.";
 inline constexpr char speed_refused[] = "%s does not take %u baud; it takes %s.";
-inline constexpr char no_speed_taken[] = "%s takes none of the speeds from 1200 to 115200 baud.";
+inline constexpr char no_speed_taken[] = "%s takes none of the speeds from %u to %u baud.";
 inline constexpr char not_a_port[] = "%s is no serial port.";
 
 }  // namespace korrin

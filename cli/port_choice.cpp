@@ -55,21 +55,16 @@ int choose_port(const char* program, Arguments& arguments)
 {
     const std::vector<found_port> ports = find_ports(system_root());
     const std::vector<found_port> likely = likely_ports(ports);
-    const std::string& option = arguments.find_port_for;
+    const char* const option = option_of(arguments.act);
     if (likely.size() != 1) {
         refuse(likely.empty() ? no_port_found : several_ports);
         note_ports(likely.empty() ? ports : likely);
         if (!ports.empty())
-            note(name_the_port, program, option.c_str(), shown_text((likely.empty() ? ports : likely)[0].name).c_str());
+            note(name_the_port, program, option, shown_text((likely.empty() ? ports : likely)[0].name).c_str());
         return 1;
     }
-    const std::string& port = likely[0].name;
-    if (option == "--send")
-        arguments.send = port;
-    else
-        arguments.receive = port;
-    if (option == "--list")
-        arguments.list = port;
+    arguments.port = likely[0].name;
+    arguments.find_port = false;
     return 0;
 }
 
@@ -114,7 +109,7 @@ void explain_port_failure(const std::error_code& error, const std::string& port,
             taken += (taken.empty() ? "" : ", ") + std::to_string(speed);
         }
         if (taken.empty())
-            note(no_speed_taken, shown.c_str());
+            note(no_speed_taken, shown.c_str(), line_speeds[0], line_speeds[std::size(line_speeds) - 1]);
         else
             note(speed_refused, shown.c_str(), baud, taken.c_str());
         return;

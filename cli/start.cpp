@@ -210,18 +210,13 @@ int refuse_options(const Program& program, const Arguments& arguments)
         return misused(program, unknown_option, word);
     }
     // The line's options need the port, named or to be found.
-    const std::string port_option = program.port_option;
-    const std::string& port = port_option == "--send" ? arguments.send : arguments.receive;
-    for (const std::string& option : arguments.line_options) {
-        if (option == port_option && port.empty() && arguments.find_port_for.empty()) {
-            print(program.banner);
-            return misused(program, names_no_port, option);
-        }
-    }
-    if (!arguments.line_options.empty() && arguments.send.empty() && arguments.receive.empty() &&
-        arguments.find_port_for.empty()) {
+    if (arguments.act != line_act::none && arguments.port.empty() && !arguments.find_port) {
         print(program.banner);
-        return misused(program, works_only_with, arguments.line_options[0], port_option);
+        return misused(program, names_no_port, option_of(arguments.act));
+    }
+    if (!arguments.line_options.empty() && arguments.act == line_act::none) {
+        print(program.banner);
+        return misused(program, works_only_with, arguments.line_options[0], program.port_option);
     }
     return -1;
 }
@@ -245,7 +240,7 @@ int run_files(const Program& program, Work work, Arguments& arguments)
     }
     // A port to be found is found before anything is written; to send
     // to, once the files to send have been read.
-    if (!arguments.find_port_for.empty() && !sending)
+    if (arguments.find_port && !sending)
         if (const int status = choose_port(program.name, arguments))
             return status;
     // Sent, every name is a file to send, all in one transfer.
@@ -271,7 +266,7 @@ int run_files(const Program& program, Work work, Arguments& arguments)
                 return status;
         return 0;
     }
-    if (!arguments.list.empty())
+    if (arguments.act == line_act::list)
         return arguments.files.empty() ? list_calculator(arguments) : misused(program, too_many_arguments);
     if (receiving)
         return work({}, arguments.files.empty() ? nullptr : &arguments.files[0], arguments);

@@ -375,7 +375,7 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
 
 int unwrap(const fs::path& object, const fs::path* named_output, const Arguments& arguments)
 {
-    if (arguments.receive.empty())
+    if (!receives(arguments))
         return unwrap_one(object, named_output, arguments, nullptr);
     std::vector<received_file> files;
     std::size_t whole = 0;

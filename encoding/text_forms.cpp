@@ -346,7 +346,6 @@ escape escape_at(std::string_view text, std::size_t at, int level)
 }
 
 // The level a %%HP: header names in its T(n), or -1 when it names none.
-constexpr std::string_view header_start = "%%HP:";
 constexpr int top_level = 3;
 
 int level_named(std::string_view header)
@@ -406,7 +405,7 @@ void read_ascii(std::string_view text, text_reading& reading, output& out)
     // A file the calculator's translated transfers wrote opens with a line
     // of their own, which names the level the rest is read at and is no
     // part of the text, whether or not a line end closes it.
-    if (text.substr(0, header_start.size()) == header_start) {
+    if (is_calculator_text(text)) {
         reading.header = true;
         const std::size_t end = text.find('\n');
         const std::size_t size = end == std::string_view::npos ? text.size() : end + 1;
@@ -541,7 +540,7 @@ sent_reading read_sent_text(std::string_view text)
     sent_reading reading{};
     place where{1, 0};
     const std::size_t end = text.find('\n');
-    if (text.substr(0, header_start.size()) != header_start || end == std::string_view::npos)
+    if (!is_calculator_text(text) || end == std::string_view::npos)
         return refuse(reading, sent_fault_kind::no_header, where);
     reading.level = level_named(text.substr(0, end));
     if (reading.level < 0)

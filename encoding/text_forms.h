@@ -125,7 +125,11 @@ bool looks_like_pc_text(std::string_view bytes, bool more_follows);
 
 // Whether `start`, the first bytes of a file, opens as the calculator's
 // text forms do, with "%%HP:": text SEND wrote, or the ASCII form.
-inline bool is_calculator_text(std::string_view start) { return start.substr(0, 5) == "%%HP:"; }
+inline constexpr std::string_view calculator_text_start = "%%HP:";
+inline bool is_calculator_text(std::string_view start)
+{
+    return start.substr(0, calculator_text_start.size()) == calculator_text_start;
+}
 
 // The header line the calculator writes before a text at level 3; the
 // ASCII form opens with it.

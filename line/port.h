@@ -53,11 +53,9 @@ struct serial_port {
 };
 
 inline constexpr unsigned calculator_baud = 9600;
-inline constexpr unsigned lowest_baud = 1200;
-inline constexpr unsigned highest_baud = 115200;
 
-// The standard speeds from lowest_baud to highest_baud, which every port
-// of the calculators' takes.
+// The standard speeds from 1200 to 115200 baud, which every port of the
+// calculators' takes.
 inline constexpr unsigned line_speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 // Whether `baud` is one of line_speeds.

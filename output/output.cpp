@@ -140,9 +140,9 @@ std::error_code place_new_file()
 
 }  // namespace
 
-std::error_code stream_error()
+std::error_code stream_error(int code)
 {
-    return {errno, std::generic_category()};
+    return {code, std::generic_category()};
 }
 
 void guard_output(const char* program)

@@ -28,6 +28,7 @@
 #ifndef KORRIN_OUTPUT_OUTPUT_H
 #define KORRIN_OUTPUT_OUTPUT_H
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -73,8 +74,9 @@ std::error_code finish_output(std::FILE* out, std::uintmax_t size);
 // failed, or no error.
 std::error_code write_block(std::FILE* out, const void* bytes, std::size_t size);
 
-// Why the last call of the C library or of the system failed, from errno.
-std::error_code stream_error();
+// Why the last call of the C library or of the system failed, from errno,
+// or from `code`, errno as it was kept.
+std::error_code stream_error(int code = errno);
 
 // Gives up on `out` after a failed run: removes the new file, or cuts a
 // regular file written in place to zero length.

@@ -347,7 +347,7 @@ std::error_code create_output(Output& pending)
     if (fd >= 0)
         pending.old = fd;
     release_signals();
-    return fd >= 0 ? std::error_code() : std::error_code(error, std::system_category());
+    return fd >= 0 ? std::error_code() : stream_error(error);
 }
 
 std::error_code create_beside(Output& pending, bool keep_private)

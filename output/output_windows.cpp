@@ -552,13 +552,13 @@ std::FILE* stream_over(handle file, handle& stream, std::error_code& error)
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(second), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
-        error = std::error_code(errno, std::generic_category());
+        error = stream_error();
         CloseHandle(second);
         return nullptr;
     }
     std::FILE* out = _fdopen(fd, "wb");
     if (!out) {
-        error = std::error_code(errno, std::generic_category());
+        error = stream_error();
         _close(fd);
         return nullptr;
     }
