@@ -20,11 +20,14 @@ gtest_discover_tests(line_test PROPERTIES TIMEOUT 180)
 
 # The same rows against the Windows builds under wine, the port given as
 # COM5, which the test links to its pseudo-terminal in wine's prefix.
-# The rows wait on the line far more than they work, and under wine each
-# run starts slowly: they are dealt out to three runs of the test, each in
-# a wine prefix of its own, which ctest runs side by side.
+# The rows wait on the line far more than they work, and under wine a
+# Kermit transfer takes ten times as long: they are dealt out to six runs
+# of the test, each in a wine prefix of its own, which ctest runs side by
+# side.
 if(KORRIN_WINDOWS_BUILD)
-  foreach(shard RANGE 2)
+  set(wine_shards 6)
+  math(EXPR last_shard "${wine_shards} - 1")
+  foreach(shard RANGE ${last_shard})
     add_test(NAME line_wine_${shard}
       COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_leg.sh $<TARGET_FILE:line_test>
               ${KORRIN_WINDOWS_BUILD}/korrin.exe ${KORRIN_WINDOWS_BUILD}/unkorrin.exe)
@@ -34,6 +37,6 @@ if(KORRIN_WINDOWS_BUILD)
     # COM5; Windows does not say which program holds a port; and wine's
     # console writes a terminal's lines with escapes of its own.
     set_tests_properties(line_wine_${shard} PROPERTIES TIMEOUT 1200
-      ENVIRONMENT "GTEST_FILTER=-Peers/OverTheLine.ProgramEndsAsItShould/KermitInterrupted:*ThePortFound:*PortHeldByAnother:*OnATerminal;GTEST_TOTAL_SHARDS=3;GTEST_SHARD_INDEX=${shard}")
+      ENVIRONMENT "GTEST_FILTER=-Peers/OverTheLine.ProgramEndsAsItShould/KermitInterrupted:*ThePortFound:*PortHeldByAnother:*OnATerminal;GTEST_TOTAL_SHARDS=${wine_shards};GTEST_SHARD_INDEX=${shard}")
   endforeach()
 endif()
