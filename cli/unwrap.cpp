@@ -25,22 +25,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Where the string is read from.  An object file, or standard input, is a
-// stream: its head is read first, then the string's bytes.  The bytes the
+// Where the string is read from.  An object file is a stream: its head is
+// read first, then the string's bytes.  Standard input, which tells no
+// size, is read as far as its string, which is held.  The bytes the
 // calculator sent are held whole already.  The text its SEND writes for a
 // string is read at once into the string it stands for, which has no head.
 struct Source {
-    std::FILE* file = nullptr;  // the stream; null when the bytes are held
-    std::string held;           // the bytes received, or the string of a text
+    std::FILE* file = nullptr;  // the file or standard input; none for bytes received
+    bool holds = false;         // the bytes are read from `held`, not from `file`
+    std::string held;           // the bytes received, or the string
     std::size_t at = 0;         // how many of `held` were read
     std::uintmax_t size = 0;    // the bytes there were at the start, but
-    bool sized = false;         // for standard input, which tells no size
+    bool sized = false;         // for standard input
     bool text = false;          // `held` is the string of the calculator's text
+    bool more = false;          // standard input goes on after the string
 };
 
 std::size_t read_from(Source& source, unsigned char* bytes, std::size_t size)
 {
-    if (source.file)
+    if (!source.holds)
         return std::fread(bytes, 1, size, source.file);
     const std::size_t got = std::min(size, source.held.size() - source.at);
     std::copy_n(source.held.data() + source.at, got, bytes);
@@ -151,14 +154,25 @@ int read_head(Source& in, const std::string& name, unsigned char (&head)[string_
     return 0;
 }
 
-// Whether bytes follow the string in `in`, read to its last character.
-bool more_follows(Source& in, std::uintmax_t characters)
+// Reads the string of standard input, of `characters` bytes, into `in`
+// before the output is opened, so that an object cut short is refused
+// with the output as it was; and finds whether more follows it.
+int hold_string(Source& in, std::uintmax_t characters, const std::string& name)
 {
-    if (in.text)
-        return false;
-    if (in.sized)
-        return in.size - string_head_size > characters;
-    return std::fgetc(in.file) != EOF;
+    in.held.resize(static_cast<std::size_t>(characters));
+    if (std::fread(in.held.data(), 1, in.held.size(), in.file) != in.held.size())
+        return short_read(in, name);
+    in.more = std::fgetc(in.file) != EOF;
+    in.holds = true;
+    return 0;
+}
+
+// Whether bytes follow the string in `in`.
+bool more_follows(const Source& in, std::uintmax_t characters)
+{
+    if (in.text || !in.sized)
+        return in.more;
+    return in.size - string_head_size > characters;
 }
 
 // The UTF-8 text of the string's `size` bytes, into `text`, which has room
@@ -225,6 +239,7 @@ int read_text(Source& in, const std::string& name)
     report(sent_line, reading.level);
     in.held = std::move(reading.bytes);
     in.size = in.held.size();
+    in.holds = true;
     in.text = true;
     return 0;
 }
@@ -257,6 +272,7 @@ int finish_string(std::FILE* out, std::uintmax_t written, const std::string& out
 int open_source(const fs::path& object, received_file* received, const std::string& in_name, Source& in)
 {
     if (received) {
+        in.holds = true;
         in.held = std::move(received->bytes);
         in.size = in.held.size();
         in.sized = true;
@@ -274,10 +290,12 @@ int open_source(const fs::path& object, received_file* received, const std::stri
         std::rewind(in.file);
     if (!text)
         return 0;
-    const bool read = read_whole(in.file, in.size, max_text_bytes, in.held);
-    close_input(in.file);
-    in.file = nullptr;
-    return read ? read_text(in, in_name) : fail(stream_error(), in_name, reading_failed, in_name.c_str());
+    const int status = read_whole(in.file, in.size, max_text_bytes, in.held)
+                           ? read_text(in, in_name)
+                           : fail(stream_error(), in_name, reading_failed, in_name.c_str());
+    if (status != 0)
+        close_input(in.file);
+    return status;
 }
 
 // Where the string goes: `output` named (a file, a folder, or "-"), or
@@ -344,6 +362,8 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
     std::uintmax_t characters = 0;
     std::FILE* out = nullptr;
     int status = read_head(in, in_name, head, characters);
+    if (status == 0 && !in.sized && !in.holds)
+        status = hold_string(in, characters, in_name);
     if (status == 0)
         status = open_destination(to, named_output, received_name, in.file, out);
     const std::string out_name = display_name(to.output);
@@ -359,9 +379,9 @@ int unwrap_one(const fs::path& object, const fs::path* named_output, const Argum
         status = copy_string(in, out, characters, arguments.form, crc, written, in_name, out_name);
     // A file that grew or shrank during the run is not the object that was
     // checked; its string may be another's.
-    if (status == 0 && in.file && in.sized && current_size(in.file) != static_cast<std::intmax_t>(in.size))
+    if (status == 0 && !in.holds && current_size(in.file) != static_cast<std::intmax_t>(in.size))
         status = fail({}, in_name, changed, in_name.c_str());
-    const bool more = status == 0 && more_follows(in, characters);
+    const bool more = more_follows(in, characters);
     close_input(in.file);
     if (status != 0) {
         if (out && out != stdout)

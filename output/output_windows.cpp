@@ -3,8 +3,8 @@
 // the console's control handler cleans up through the run's own handles
 // alone.
 
+#include "output.h"
 #include "output_system.h"
-
 
 #include <algorithm>
 #include <cerrno>

@@ -82,9 +82,9 @@ const Row rows[] = {
         row.options.under = {"sh", "-c", "exec \"$@\" 2>/dev/null", "sh"};
         return row;
     }(),
-    // Standard input is read as it comes: what follows the object, or its
-    // early end, is found by reading on, and the output made meanwhile is
-    // removed.
+    // Standard input is read as far as its string: what follows the
+    // object, or its early end, is found by reading on, before the output
+    // is opened.
     [] {
         Row row = unwraps("padded_object_from_standard_input", abc + std::string(3, '\0'),
                           abc_report + "  *** Warning: File <-> goes on after its object; the rest was ignored.\n\n",
@@ -94,7 +94,7 @@ const Row rows[] = {
     }(),
     [] {
         Row row = refused("object_from_standard_input_cut_short", abc.substr(0, abc.size() - 1), {"-", "out"},
-                          "Header: HPHP49-B\nCharacters: 3\n" + error("File <-> ends before its string does."));
+                          error("File <-> ends before its string does."));
         row.options.under = {"sh", "-c", "exec \"$@\" <in", "sh"};
         return row;
     }(),
