@@ -135,6 +135,9 @@ const Row rows[] = {
     refused("string_cut_short", abc.substr(0, abc.size() - 1), {"in"}, error("File <in> ends before its string does.")),
     refused("output_is_the_object", abc, {"in", "in"}, error("Output file <in> is the input file."),
             "name another output file."),
+    refused("output_is_the_text_read", data("send-T3.txt"), {"in", "in"},
+            "Read: text the calculator sent, translation level 3\n" + error("Output file <in> is the input file."),
+            "name another output file."),
     // korrin's option, unknown here.
     refused("korrins_replace", abc, {"-tr", "in"}, error("Unknown option <-tr>."),
             "Try 'unkorrin --help' for more information."),
