@@ -202,15 +202,12 @@ int copy_body(const Body& body, std::FILE* out, std::uintmax_t size, const std::
 int write_object(const Body& body, std::FILE* out, std::uintmax_t characters, const std::string& in_name,
                  const std::string& out_name)
 {
-    if (std::fwrite(object_head.data(), 1, object_head.size(), out) != object_head.size())
+    const std::string head = object_file_head(characters);
+    report("%s\n", length_digits(characters).c_str());
+    for (std::size_t i = object_head.size(); i < head.size(); ++i)
+        report("%x\n", static_cast<unsigned>(static_cast<unsigned char>(head[i])));
+    if (std::fwrite(head.data(), 1, head.size(), out) != head.size())
         return fail_after_dots(stream_error(), out_name, writing_failed);
-    const std::string text = length_digits(characters);
-    report("%s\n", text.c_str());
-    for (const unsigned char byte : length_field_bytes(text)) {
-        report("%x\n", static_cast<unsigned>(byte));
-        if (std::fputc(byte, out) == EOF)
-            return fail_after_dots(stream_error(), out_name, writing_failed);
-    }
     if (!body.held)
         return copy_body(body, out, characters, in_name, out_name);
     // In two writes, the first of them as long as the first block.
