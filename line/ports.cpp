@@ -73,6 +73,16 @@ std::string port_description(const found_port& port)
     return port.model.empty() ? "serial port" : "serial port (" + port.model + ")";
 }
 
+bool is_com_name(const std::string& name)
+{
+    if (name.size() < 4 || name.find_first_not_of("0123456789", 3) != std::string::npos)
+        return false;
+    for (std::size_t i = 0; i < 3; ++i)
+        if ((name[i] & ~0x20) != "COM"[i])
+            return false;
+    return true;
+}
+
 std::vector<found_port> likely_ports(const std::vector<found_port>& ports)
 {
     for (const port_kind kind : {port_kind::calculator, port_kind::usb_adapter}) {

@@ -71,6 +71,10 @@ std::vector<found_port> likely_ports(const std::vector<found_port>& ports);
 // missing.
 bool names_a_port(const std::string& word);
 
+// Whether `name` is a Windows port's name: COM and a number, COM in any
+// case.
+bool is_com_name(const std::string& name);
+
 // What a failure of open_port (port.h) comes to, on either system.
 enum class port_trouble { missing, denied, busy, speed, not_a_port, other };
 port_trouble trouble_of(const std::error_code& error);

@@ -118,9 +118,7 @@ bool names_a_port(const std::string& word)
     // A Windows port's name, COM3, typed here too, is a port that is not
     // there, never a file to read.
     const std::string name = fs::path(word).filename().string();
-    const bool com_name = word.size() > 3 && (word.compare(0, 3, "COM") == 0 || word.compare(0, 3, "com") == 0) &&
-                          word.find_first_not_of("0123456789", 3) == std::string::npos;
-    return word.compare(0, 5, "/dev/") == 0 || name.compare(0, 3, "tty") == 0 || com_name;
+    return word.compare(0, 5, "/dev/") == 0 || name.compare(0, 3, "tty") == 0 || is_com_name(word);
 }
 
 port_trouble trouble_of(const std::error_code& error)

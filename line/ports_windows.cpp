@@ -35,16 +35,6 @@ std::wstring upper(std::wstring text)
     return text;
 }
 
-bool is_com_name(const std::wstring& name)
-{
-    if (name.size() < 4 || upper(name.substr(0, 3)) != L"COM")
-        return false;
-    for (std::size_t i = 3; i < name.size(); ++i)
-        if (!std::iswdigit(name[i]))
-            return false;
-    return true;
-}
-
 // The four hex digits after `key` in a hardware ID, or 0.
 unsigned hex_after(const std::wstring& id, const wchar_t* key)
 {
@@ -88,7 +78,7 @@ void from_device_list(std::vector<found_port>& ports)
     device.cbSize = sizeof device;
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
         const std::wstring name = port_name(set, device);
-        if (!is_com_name(name))
+        if (!is_com_name(utf8(name)))
             continue;
         const std::wstring id = upper(device_property(set, device, SPDRP_HARDWAREID));
         std::wstring shown = device_property(set, device, SPDRP_FRIENDLYNAME);
@@ -131,7 +121,7 @@ void from_device_map(std::vector<found_port>& ports)
                                         &name_size);
         if (read == ERROR_NO_MORE_ITEMS)
             break;
-        if (read != ERROR_SUCCESS || type != REG_SZ || !is_com_name(name))
+        if (read != ERROR_SUCCESS || type != REG_SZ || !is_com_name(utf8(name)))
             continue;
         bool known = false;
         for (const found_port& port : ports)
@@ -159,9 +149,8 @@ std::vector<found_port> find_ports(const fs::path&)
 
 bool names_a_port(const std::string& word)
 {
-    const std::wstring wide(word.begin(), word.end());
-    const std::wstring prefix = L"\\\\.\\";
-    return is_com_name(wide) || (wide.compare(0, prefix.size(), prefix) == 0 && is_com_name(wide.substr(prefix.size())));
+    const std::string prefix = "\\\\.\\";
+    return is_com_name(word) || (word.compare(0, prefix.size(), prefix) == 0 && is_com_name(word.substr(prefix.size())));
 }
 
 // The port's failures carry the system's own codes.  A COM port held by

@@ -579,7 +579,8 @@ TEST(Ports, WordsThatNameAPort)
 {
     const std::pair<const char*, bool> rows[] = {
         {"/dev/null", true}, {"/dev/ttyUSB99", true}, {"none/ttyACM3", true}, {"notes.txt", false},
-        {KORRIN_LINE_DATA, false}, {"COM3", true}, {"COMMON", false}};
+        {KORRIN_LINE_DATA, false}, {"COM3", true}, {"com10", true}, {"Com2", true}, {"COM", false},
+        {"COMMON", false}, {"COM3x", false}};
     for (const auto& [word, port] : rows)
         EXPECT_EQ(names_a_port(word), port) << word;
 }
