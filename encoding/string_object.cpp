@@ -159,7 +159,8 @@ std::string object_file(std::string_view string)
 {
     std::string object;
     object.reserve(string_head_size + string.size());
-    return object.append(object_file_head(string.size())).append(string);
+    object.append(object_file_head(string.size())).append(string);
+    return object;
 }
 
 bool is_object_header(std::string_view header)

@@ -196,7 +196,6 @@ std::string send_next(kermit_session& session, const kermit_packet& ack)
         session.seq = next_seq(session.seq);
         return file_header(session);
     case kermit_phase::file_header:
-        session.stored_name = kermit_decode(ack.data, session.agreement);
         session.phase = kermit_phase::file_data;
         break;
     case kermit_phase::file_data:

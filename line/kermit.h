@@ -192,7 +192,6 @@ struct kermit_session {
     std::string_view object;
     std::size_t acknowledged = 0;
     std::size_t in_flight_end = 0;
-    std::string stored_name;       // the name the receiver's ACK of F says it stores under
 
     // A command's packet: its type (G or R) and its decoded data.
     char command_type = 0;

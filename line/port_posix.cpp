@@ -3,6 +3,7 @@
 #include "port.h"
 
 #include <cerrno>
+#include <iterator>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -23,6 +24,7 @@ constexpr baud_speed speeds[] = {
     {1200, B1200}, {2400, B2400}, {4800, B4800}, {9600, B9600},
     {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
 };
+static_assert(std::size(speeds) == std::size(line_speeds), "a termios speed for each line speed");
 
 std::error_code last_error()
 {

@@ -3,6 +3,7 @@
 // opening with ERROR_ACCESS_DENIED.
 
 #include "port.h"
+#include "ports.h"
 
 #include <cstring>
 #include <cwctype>
@@ -40,21 +41,10 @@ std::wstring widen(const std::string& name)
     return wide;
 }
 
-bool is_com_name(const std::wstring& name)
-{
-    if (name.size() < 4 || (name[0] != L'C' && name[0] != L'c') || (name[1] != L'O' && name[1] != L'o')
-        || (name[2] != L'M' && name[2] != L'm'))
-        return false;
-    for (std::size_t i = 3; i < name.size(); ++i)
-        if (!std::iswdigit(name[i]))
-            return false;
-    return true;
-}
-
 std::wstring device_path(const std::string& name)
 {
     std::wstring wide = widen(name);
-    return is_com_name(wide) ? device_namespace + wide : wide;
+    return is_com_name(name) ? device_namespace + wide : wide;
 }
 
 // The system's own code, which it words itself; trouble_of (ports.h)

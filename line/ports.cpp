@@ -1,11 +1,15 @@
-// What both systems' searches share: the order of the ports found, what
-// each is in words, and which of them a run may take.
+// What both systems share: the order of the ports found, what each is in
+// words, which of them a run may take, the speeds in words, COM names.
 
 #include "ports.h"
+
+#include "port.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
+#include <string>
 
 namespace korrin {
 
@@ -71,6 +75,14 @@ std::string port_description(const found_port& port)
         break;
     }
     return port.model.empty() ? "serial port" : "serial port (" + port.model + ")";
+}
+
+std::string speeds_text()
+{
+    std::string text;
+    for (std::size_t i = 0; i < std::size(line_speeds); ++i)
+        text += (i == 0 ? "" : i + 1 < std::size(line_speeds) ? ", " : " or ") + std::to_string(line_speeds[i]);
+    return text;
 }
 
 bool is_com_name(const std::string& name)

@@ -82,6 +82,16 @@ std::size_t kermit_done(const kermit_session& session)
     return session.object.empty() ? session.received.size() : session.acknowledged;
 }
 
+// Feeds an XModem sender the bytes that came before it was made (its
+// receiver's first ask among them), and gives what it sends in answer.
+std::string feed_xmodem(xmodem_session& session, std::string_view inbox)
+{
+    std::string out;
+    for (const char c : inbox)
+        out += xmodem_send_step(session, xmodem_arrival{false, static_cast<unsigned char>(c)});
+    return out;
+}
+
 // Feeds the session every packet, whole or damaged, that `inbox` holds,
 // and gives what the session sends in answer.
 std::string feed_kermit(kermit_session& session, std::string& inbox)
@@ -373,6 +383,17 @@ transfer_end server_listing(line_io& port, const line_timing& timing, const line
     return result.end;
 }
 
+// Whether the server's `entry` is the object put under `name`: NAME, or
+// NAME.1 (NAME.2 and so on) when NAME was taken.
+bool stored_as(const std::string& entry, const std::string& name)
+{
+    if (entry.compare(0, name.size(), name) != 0)
+        return false;
+    const std::string_view suffix = std::string_view(entry).substr(name.size());
+    return suffix.empty() || (suffix.size() > 1 && suffix[0] == '.' &&
+                              suffix.find_first_not_of("0123456789", 1) == std::string_view::npos);
+}
+
 // Puts each object on the XModem server under its name, then finds where
 // each went in the listing, newest first: NAME or, when NAME was there
 // already, NAME.1.
@@ -388,9 +409,7 @@ transfer_result put_on_server(line_io& port, const send_options& options, const 
         xmodem_limits limits = options.timing.xmodem;
         limits.start_wait = options.timing.check_wait + limits.ask_wait;
         xmodem_session session = xmodem_send_session(file.object, limits);
-        std::string out;
-        for (char c : inbox)
-            out += xmodem_send_step(session, xmodem_arrival{false, static_cast<unsigned char>(c)});
+        const std::string out = feed_xmodem(session, inbox);
         const std::size_t done = result.files_done;
         result = run_xmodem(port, session, watch, out);
         result.files_done += done;
@@ -398,7 +417,7 @@ transfer_result put_on_server(line_io& port, const send_options& options, const 
             break;
     }
     result.sent.resize(files.size());
-    if (result.end != transfer_end::done || !options.check)
+    if (result.end != transfer_end::done)
         return result;
     if (options.checking)
         options.checking();
@@ -411,7 +430,7 @@ transfer_result put_on_server(line_io& port, const send_options& options, const 
         sent.check = answered ? check_outcome::absent : check_outcome::unanswered;
         const std::string& name = files[i].name;
         for (const xserver_entry& entry : entries) {
-            if (entry.name != name && entry.name.rfind(name + ".", 0) != 0)
+            if (!stored_as(entry.name, name))
                 continue;
             sent.check = check_outcome::found;
             sent.entry_name = entry.name;
@@ -498,7 +517,7 @@ calculator_wait find_the_wait(line_io& port, const std::string& kermit_start, un
                 }
                 if (first == 0) {
                     xserver_scan scan = scan_xserver_packet(inbox);
-                    if (scan.status == xserver_scan_status::incomplete && inbox.size() < 2 + sizeof "XModem Version 1.0")
+                    if (scan.status == xserver_scan_status::incomplete && inbox.size() < xserver_packet(xserver_version_reply).size())
                         break;
                     if (scan.status == xserver_scan_status::whole && scan.data.rfind(xserver_greeting, 0) == 0) {
                         inbox.erase(0, scan.used);
@@ -569,14 +588,6 @@ calculator_wait find_server(line_io& port, const receive_options& options, const
 
 }  // namespace
 
-std::string speeds_text()
-{
-    std::string text;
-    for (std::size_t i = 0; i < std::size(line_speeds); ++i)
-        text += (i == 0 ? "" : i + 1 < std::size(line_speeds) ? ", " : " or ") + std::to_string(line_speeds[i]);
-    return text;
-}
-
 line_io port_line(serial_port& port)
 {
     line_io line;
@@ -619,10 +630,7 @@ transfer_result send_objects(line_io& port, const send_options& options, const s
         result.peer_text = "XRECV takes one file at a time";
     } else if (way == calculator_wait::xrecv) {
         xmodem_session session = xmodem_send_session(files.front().object, options.timing.xmodem);
-        std::string out;
-        for (char c : inbox)
-            out += xmodem_send_step(session, xmodem_arrival{false, static_cast<unsigned char>(c)});
-        result = run_xmodem(port, session, watch, out);
+        result = run_xmodem(port, session, watch, feed_xmodem(session, inbox));
     } else if (way == calculator_wait::xmodem_server) {
         result = put_on_server(port, options, files, watch);
     } else {
@@ -634,9 +642,9 @@ transfer_result send_objects(line_io& port, const send_options& options, const s
         result.sent[i].sent_checksum = bytes_checksum(files[i].object);
     if (result.end != transfer_end::done || way != calculator_wait::kermit)
         return result;
-    if (options.check && options.checking)
+    if (options.checking)
         options.checking();
-    transfer_end asked = options.check ? check_on_server(port, options, files, watch, result) : transfer_end::done;
+    const transfer_end asked = check_on_server(port, options, files, watch, result);
     if (options.finish && asked != transfer_end::line_cut && asked != transfer_end::interrupted) {
         std::string reply;
         result.server_finished = ask_server(port, finish_command, options, watch, reply).end == transfer_end::done;

@@ -51,7 +51,6 @@ struct line_timing {
 
 struct send_options {
     line_protocol protocol = line_protocol::any;
-    bool check = true;            // ask the server's directory for what it now holds
     bool finish = false;          // end the calculator's server afterwards
     // Set by the program's signal handler to stop the transfer: the loop
     // looks at it at least five times a second, then tells the other side

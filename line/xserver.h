@@ -39,8 +39,10 @@ inline constexpr char xserver_put = 'P';
 inline constexpr char xserver_get = 'G';
 inline constexpr char xserver_quit = 'Q';
 
-// What the server's version reply opens with.
+// What the server's version reply opens with, and the whole of it as ROM
+// 2.10 sends it.
 inline constexpr std::string_view xserver_greeting = "XModem";
+inline constexpr std::string_view xserver_version_reply = "XModem Version 1.0";
 
 // `bytes` as a packet: length, bytes, sum.
 std::string xserver_packet(std::string_view bytes);
