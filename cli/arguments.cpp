@@ -7,10 +7,6 @@
 #include <cstring>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace korrin {
 
 namespace fs = std::filesystem;
@@ -91,14 +87,7 @@ const option_row* short_option(fs::path::value_type c, program_kind program)
 std::string narrow(const fs::path& word)
 {
 #ifdef _WIN32
-    const std::wstring& wide = word.native();
-    // A Windows command line holds at most 32767 characters.
-    const int wide_size = static_cast<int>(wide.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, text.data(), size, nullptr, nullptr);
-    return text;
+    return utf8(word.native());
 #else
     return word.native();
 #endif
@@ -138,8 +127,10 @@ void take_line_option(const option_row& option, const std::vector<fs::path>& wor
         char* end = nullptr;
         const unsigned long number = std::strtoul(speed.c_str(), &end, 10);
         arguments.baud = static_cast<unsigned>(number);
-        if ((speed.empty() || *end != '\0' || number > 1000000) && arguments.unknown.empty())
-            arguments.unknown = words[i - 1].native() + fs::path::string_type(1, '=') + words[i].native();
+        if ((speed.empty() || *end != '\0' || number > 1000000) && arguments.unknown.empty()) {
+            arguments.unknown = words[i];
+            arguments.unknown_is_speed = true;
+        }
     } else {
         take(option, arguments);
     }

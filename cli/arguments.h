@@ -128,6 +128,7 @@ struct Arguments {
     // The first word that looks like an option and is none, or an option
     // whose value is missing or wrong; empty when there is none.
     std::filesystem::path unknown;
+    bool unknown_is_speed = false;  // it is the word after --baud, which is no speed
 };
 
 // Whether the run sends to the calculator, or receives from it (a listing

@@ -123,7 +123,7 @@ int transfer_failed(const transfer_result& result, const Arguments& arguments, c
     case transfer_end::peer_error:
         return refuse(calculator_said, shown_text(utf8_of(result.peer_text)).c_str());
     case transfer_end::too_many_retries:
-        return refuse(line_failing, port.c_str());
+        return refuse(line_failing, shown_text(port).c_str());
     case transfer_end::cancelled:
         return refuse(calculator_cancelled);
     case transfer_end::too_large:
@@ -133,7 +133,7 @@ int transfer_failed(const transfer_result& result, const Arguments& arguments, c
     case transfer_end::refused:
         return refuse(not_taken, result.peer_text.c_str());
     case transfer_end::line_cut:
-        return fail(result.error, port, line_cut, port.c_str());
+        return fail(result.error, shown_text(port), line_cut, shown_text(port).c_str());
     case transfer_end::interrupted:
         return refuse(transfer_stopped);
     case transfer_end::done:
@@ -149,7 +149,8 @@ int open_line(const Arguments& arguments, const std::string& port_name, serial_p
     if (!is_supported_baud(arguments.baud))
         return refuse(bad_baud, arguments.baud, speeds_text().c_str());
     if (const std::error_code error = open_port(port_name, arguments.baud, port)) {
-        fail(error, port_name, opening_failed, port_name.c_str());
+        const std::string shown = shown_text(port_name);
+        fail(error, shown, opening_failed, shown.c_str());
         explain_port_failure(error, port_name, arguments.baud);
         return 1;
     }
@@ -280,7 +281,8 @@ int receive_from_calculator(const Arguments& arguments, std::vector<received_fil
     options.protocol = protocol_of(arguments);
     // The variable asked for, in the calculator's characters where it has
     // them all.
-    options.get = stored_name(arguments.get).empty() ? arguments.get : stored_name(arguments.get);
+    const std::string stored = stored_name(arguments.get);
+    options.get = stored.empty() ? arguments.get : stored;
     options.abort = &stop;
     options.progress = progress_line("Received");
     say_waiting(arguments, port_name);
@@ -311,10 +313,6 @@ int receive_from_calculator(const Arguments& arguments, std::vector<received_fil
     return closed;
 }
 
-}  // namespace korrin
-
-namespace korrin {
-
 int list_calculator(const Arguments& arguments)
 {
     const std::string& port_name = arguments.port;
@@ -336,12 +334,9 @@ int list_calculator(const Arguments& arguments)
     std::string listing;
     for (const listed_variable& variable : variables) {
         // Every text of the listing came from the calculator: escaped.
-        // A name of 255 characters, each escaped, fits the line.
-        char line[4096];
-        std::snprintf(line, sizeof line, listed_line, shown_text(utf8_of(variable.name)).c_str(),
-                      shown_text(listed_kind(variable)).c_str(), shown_text(variable.size).c_str(),
-                      static_cast<unsigned>(variable.checksum));
-        listing += line;
+        listing += format_text(listed_line, shown_text(utf8_of(variable.name)).c_str(),
+                               shown_text(listed_kind(variable)).c_str(), shown_text(variable.size).c_str(),
+                               static_cast<unsigned>(variable.checksum));
     }
     return print_product(listing);
 }

@@ -127,6 +127,15 @@ int fail(std::error_code cause, const std::string& file, const char* format, ...
     return 1;
 }
 
+std::string format_text(const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    std::string text = formatted(format, args);
+    va_end(args);
+    return text;
+}
+
 int refuse(const char* format, ...)
 {
     std::va_list args;

@@ -65,6 +65,9 @@ KORRIN_PRINTF(1, 2) int refuse(const char* format, ...);
 // Prints the message `format` as a warning of the transcript.
 KORRIN_PRINTF(1, 2) void warn(const char* format, ...);
 
+// The text a printf format makes, however long.
+KORRIN_PRINTF(1, 2) std::string format_text(const char* format, ...);
+
 // A line on standard error, after "<program>: ", whatever the run: hints
 // and notes that help the user, never part of the transcript.
 KORRIN_PRINTF(1, 2) void note(const char* format, ...);

@@ -21,12 +21,7 @@ std::filesystem::path system_root()
 
 std::string listed(const found_port& port)
 {
-    const std::string name = shown_text(port.name);
-    const std::string what = shown_text(port_description(port));
-    std::string line(name.size() + what.size() + 8, '\0');
-    line.resize(static_cast<std::size_t>(
-        std::snprintf(line.data(), line.size(), listed_port, name.c_str(), what.c_str())));
-    return line;
+    return format_text(listed_port, shown_text(port.name).c_str(), shown_text(port_description(port)).c_str());
 }
 
 // The ports there are, as notes, or that there is none.
@@ -57,10 +52,11 @@ int choose_port(const char* program, Arguments& arguments)
     const std::vector<found_port> likely = likely_ports(ports);
     const char* const option = option_of(arguments.act);
     if (likely.size() != 1) {
+        const std::vector<found_port>& shown = likely.empty() ? ports : likely;
         refuse(likely.empty() ? no_port_found : several_ports);
-        note_ports(likely.empty() ? ports : likely);
-        if (!ports.empty())
-            note(name_the_port, program, option, shown_text((likely.empty() ? ports : likely)[0].name).c_str());
+        note_ports(shown);
+        if (!shown.empty())
+            note(name_the_port, program, option, shown_text(shown[0].name).c_str());
         return 1;
     }
     arguments.port = likely[0].name;
@@ -73,11 +69,11 @@ void explain_port_failure(const std::error_code& error, const std::string& port,
     const std::string shown = shown_text(port);
     switch (trouble_of(error)) {
     case port_trouble::denied: {
-        const std::string group = port_group(port);
+        const std::string group = shown_text(port_group(port));
         if (group.empty())
             note(port_denied, shown.c_str());
         else
-            note(port_denied_group, shown.c_str(), shown_text(group).c_str(), shown_text(group).c_str());
+            note(port_denied_group, shown.c_str(), group.c_str(), group.c_str());
         return;
     }
     case port_trouble::missing:

@@ -204,10 +204,8 @@ int refuse_options(const Program& program, const Arguments& arguments)
     if (!arguments.unknown.empty()) {
         print(program.banner);
         const std::string word = display_name(arguments.unknown);
-        // A speed that is no number.
-        if (word.rfind("--baud=", 0) == 0)
-            return misused(program, baud_number, word.substr(7), speeds_text());
-        return misused(program, unknown_option, word);
+        return misused(program, arguments.unknown_is_speed ? baud_number : unknown_option, word,
+                       arguments.unknown_is_speed ? speeds_text() : std::string());
     }
     // The line's options need the port, named or to be found.
     if (arguments.act != line_act::none && arguments.port.empty() && !arguments.find_port) {

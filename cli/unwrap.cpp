@@ -51,30 +51,36 @@ std::size_t read_from(Source& source, unsigned char* bytes, std::size_t size)
     return got;
 }
 
+// `name` without its extension .hp, of either case: notes.hp gives notes.
+template <typename Text>
+Text without_hp(Text name)
+{
+    using Char = typename Text::value_type;
+    const std::size_t size = name.size();
+    if (size > 3 && name[size - 3] == Char('.') && (name[size - 2] | 0x20) == Char('h') &&
+        (name[size - 1] | 0x20) == Char('p'))
+        name.resize(size - 3);
+    return name;
+}
+
 // The file a string is written to in a folder: the object's name without
-// its .hp, notes.hp giving notes.
+// its .hp.
 fs::path string_name(const fs::path& object)
 {
-    fs::path name = object.filename();
-    const auto extension = name.extension().native();
-    if (extension.size() == 3 && (extension[1] == 'h' || extension[1] == 'H') &&
-        (extension[2] == 'p' || extension[2] == 'P'))
-        name.replace_extension();
-    return name;
+    return without_hp(object.filename().native());
 }
 
 // The string received from the calculator goes into `folder` under a plain
 // file name made from the name it came with, `name`, and never over
 // anything: of NAME, NAME.1, NAME.2 and so on, the first that is free is
-// made, and the transcript says when it is not the name sent.  `output`
-// is the file made.
-refusal open_received(const fs::path folder, const std::string& name, std::FILE* in, std::FILE*& out,
-                      std::error_code& cause, fs::path& output)
+// made, and the transcript says when it is not the name sent.  `output`,
+// the folder, becomes the file made.
+refusal open_received(const std::string& name, std::FILE* in, std::FILE*& out, std::error_code& cause,
+                      fs::path& output)
 {
     constexpr unsigned most_suffix = 999;
-    std::string stem = name;
-    if (stem.size() > 3 && (stem.compare(stem.size() - 3, 3, ".hp") == 0 || stem.compare(stem.size() - 3, 3, ".HP") == 0))
-        stem.resize(stem.size() - 3);
+    const fs::path folder = output;
+    const std::string stem = without_hp(name);
     const std::string plain = plain_file_name(stem);
     if (plain != stem)
         report(saved_as_plain, shown_text(name).c_str(), shown_text(plain).c_str());
@@ -127,9 +133,7 @@ int read_head(Source& in, const std::string& name, unsigned char (&head)[string_
     if (in.sized && in.size < header_size)
         return fail({}, name, not_object, name.c_str());
     const std::size_t got = read_from(in, head, string_head_size);
-    if (in.file && std::ferror(in.file))
-        return short_read(in, name);
-    if (in.sized && got != std::min<std::uintmax_t>(in.size, string_head_size))
+    if ((in.file && std::ferror(in.file)) || (in.sized && got != std::min<std::uintmax_t>(in.size, string_head_size)))
         return short_read(in, name);
     const string_head_reading reading = string_head(head, got);
     switch (reading.problem) {
@@ -330,7 +334,7 @@ int open_destination(Destination& to, const fs::path* named_output, const std::s
     if (to.to_standard_output)
         out = stdout;
     else if (to.own_name)
-        why = open_received(to.output, received_name, in, out, cause, to.output);
+        why = open_received(received_name, in, out, cause, to.output);
     else if (named_output)
         why = open_output(to.output, in, out, cause);
     return why == refusal::none ? 0 : refuse_output(why, cause, display_name(to.output));
@@ -401,14 +405,16 @@ int unwrap(const fs::path& object, const fs::path* named_output, const Arguments
     std::size_t whole = 0;
     const int status = receive_from_calculator(arguments, files, whole);
     // Every file that came whole is kept, even when the transfer failed
-    // after it.  An output file named takes the first; the others go into
-    // the current folder under their own names.
+    // after it or another of them is no string.  An output file named
+    // takes the first; the others go into the current folder under their
+    // own names.  The first failure gives the status.
     std::error_code unused;
     const bool folder = named_output && fs::is_directory(*named_output, unused);
+    int first_failure = 0;
     for (std::size_t i = 0; i < whole; ++i)
         if (const int failed = unwrap_one({}, i == 0 || folder ? named_output : nullptr, arguments, &files[i]))
-            return failed;
-    return status;
+            first_failure = first_failure != 0 ? first_failure : failed;
+    return first_failure != 0 ? first_failure : status;
 }
 
 }  // namespace korrin

@@ -310,8 +310,10 @@ int choose_output(const fs::path& input, const fs::path* named_output, bool from
     // A name that ends in a separator names a folder, which must be there.
     const auto& typed = output.native();
     if (named_output && !typed.empty() && fs::path(typed.substr(typed.size() - 1)).has_root_directory() &&
-        !fs::is_directory(output, unused))
-        return fail({}, display_name(output), folder_missing, display_name(output).c_str());
+        !fs::is_directory(output, unused)) {
+        const std::string shown = display_name(output);
+        return fail({}, shown, folder_missing, shown.c_str());
+    }
     if (!named_output || fs::is_directory(output, unused)) {
         if (from_standard_input) {
             refuse(missing_arguments);

@@ -6,7 +6,6 @@
 #include "ports.h"
 
 #include <cstring>
-#include <cwctype>
 #include <windows.h>
 
 namespace korrin {

@@ -71,6 +71,12 @@ std::vector<found_port> likely_ports(const std::vector<found_port>& ports);
 // missing.
 bool names_a_port(const std::string& word);
 
+#ifdef _WIN32
+// A text of the system's, UTF-16, in UTF-8; what is no UTF-16 becomes
+// U+FFFD.
+std::string utf8(const std::wstring& text);
+#endif
+
 // Whether `name` is a Windows port's name: COM and a number, COM in any
 // case.
 bool is_com_name(const std::string& name);

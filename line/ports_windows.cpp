@@ -12,12 +12,6 @@ namespace korrin {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// The class of serial and parallel ports, GUID_DEVCLASS_PORTS.
-constexpr GUID ports_class = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-
-// A text of the system's, in UTF-8.
 std::string utf8(const std::wstring& text)
 {
     const int wide = static_cast<int>(text.size());
@@ -27,6 +21,11 @@ std::string utf8(const std::wstring& text)
         WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, bytes.data(), size, nullptr, nullptr);
     return bytes;
 }
+
+namespace {
+
+// The class of serial and parallel ports, GUID_DEVCLASS_PORTS.
+constexpr GUID ports_class = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 std::wstring upper(std::wstring text)
 {

@@ -16,7 +16,6 @@ namespace {
 
 struct Completion {
     const char* program;  // its path
-    korrin::program_kind kind;
     const char* words;    // the words before the one completed, which is empty or "-"
     const char* current;
 };
@@ -74,17 +73,18 @@ TEST(Completion, OffersWhatTheTableHolds)
         std::set<std::string> expected;
     };
     const Row rows[] = {
-        {{KORRIN_PROGRAM, program_kind::korrin, "", "-"}, options_of(program_kind::korrin)},
-        {{UNKORRIN_PROGRAM, program_kind::unkorrin, "", "-"}, options_of(program_kind::unkorrin)},
-        {{KORRIN_PROGRAM, program_kind::korrin, "-t --baud", ""}, speeds()},
-        {{UNKORRIN_PROGRAM, program_kind::unkorrin, "--baud", ""}, speeds()},
-        {{KORRIN_PROGRAM, program_kind::korrin, "--name", ""}, {}},
-        {{UNKORRIN_PROGRAM, program_kind::unkorrin, "--get", ""}, {}},
+        {{KORRIN_PROGRAM, "", "-"}, options_of(program_kind::korrin)},
+        {{UNKORRIN_PROGRAM, "", "-"}, options_of(program_kind::unkorrin)},
+        {{KORRIN_PROGRAM, "-t --baud", ""}, speeds()},
+        {{UNKORRIN_PROGRAM, "--baud", ""}, speeds()},
+        {{KORRIN_PROGRAM, "--name", ""}, {}},
+        {{UNKORRIN_PROGRAM, "--get", ""}, {}},
         // The ports found, if any, come first; the file, the port being
         // left out, in any case.
-        {{KORRIN_PROGRAM, program_kind::korrin, "--send", ""}, {"notes.txt"}},
-        {{UNKORRIN_PROGRAM, program_kind::unkorrin, "--list", ""}, {"notes.txt"}},
-        {{KORRIN_PROGRAM, program_kind::korrin, "-- --send", ""}, {"notes.txt"}},
+        {{KORRIN_PROGRAM, "--send", ""}, {"notes.txt"}},
+        {{UNKORRIN_PROGRAM, "--list", ""}, {"notes.txt"}},
+        // After "--" every word is a file name: no speeds.
+        {{KORRIN_PROGRAM, "-- --baud", ""}, {"notes.txt"}},
     };
     for (const Row& row : rows) {
         std::set<std::string> got = offered(row.completion);

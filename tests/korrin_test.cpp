@@ -323,6 +323,11 @@ const Row failures[] = {
     refused("the_other_programs_line_option", {"--receive", "COM1", "in"}, error("Unknown option <--receive>."),
             try_help),
     refused("port_named_empty", {"--send", "", "in"}, error("Option <--send> names no port."), try_help),
+    refused("one_name_for_two_files", {"--send", "COM1", "--name", "X", "in", "in"},
+            error("Option <--name> works with one file only."), try_help),
+    refused("speed_no_line_takes", {"--send", "COM1", "--baud", "1000", "in"},
+            error("The speed 1000 is none the line takes: 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 "
+                  "baud.")),
     // The name goes in the calculator's own characters, checked before the
     // port is opened or the input read: one it lacks is refused by name,
     // Windows showing it in its ANSI code page.
@@ -429,6 +434,8 @@ const Row failures[] = {
             error("Option <--baud> takes a speed in baud, not <fast>: 1200, 2400, 4800, 9600, 19200, 38400, 57600 "
                   "or 115200."),
             try_help),
+    refused("baud_written_with_an_equals_sign", {"--send", "COM1", "--baud=9600", "in"},
+            error("Unknown option <--baud=9600>."), try_help),
     // The report would run through the object.
     refused("output_is_standard_output", {"in", "../transcript"},
             error("Output file <../transcript> is standard output."))
