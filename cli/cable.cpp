@@ -170,6 +170,26 @@ int close_line(serial_port& port, const transfer_result& result, const Arguments
     return 0;
 }
 
+// Opens the port the arguments name, runs `transfer` over it with the
+// signals caught, and closes it: the exit status, with `result` what the
+// transfer gave.  Signals stay caught until the port is closed, so that
+// one while the last bytes leave cannot end the run with the port not put
+// back.
+template <typename Transfer>
+int over_the_line(const Arguments& arguments, bool progress, Transfer transfer, transfer_result& result)
+{
+    serial_port port;
+    if (const int status = open_line(arguments, arguments.port, port))
+        return status;
+    say_waiting(arguments, arguments.port);
+    const stopping old = stop_on_signals();
+    line_io line = port_line(port);
+    result = transfer(line);
+    const int closed = close_line(port, result, arguments, arguments.port, progress);
+    restore_signals(old);
+    return closed;
+}
+
 // A kind as --list shows it: the calculator's own words from the Kermit
 // server, in lower case; from the XModem server, the kind its prolog marks.
 std::string listed_kind(const listed_variable& variable)
@@ -233,10 +253,6 @@ int send_to_calculator(const Arguments& given, const std::vector<outgoing>& file
     if (arguments.find_port)
         if (const int status = choose_port("korrin", arguments))
             return status;
-    const std::string& port_name = arguments.port;
-    serial_port port;
-    if (const int status = open_line(arguments, port_name, port))
-        return status;
     send_options options;
     options.protocol = protocol_of(arguments);
     options.finish = arguments.finish;
@@ -247,15 +263,10 @@ int send_to_calculator(const Arguments& given, const std::vector<outgoing>& file
     std::vector<outgoing_file> batch;
     for (const outgoing& file : files)
         batch.push_back({file.stored, file.object});
-    say_waiting(arguments, port_name);
-    const stopping old = stop_on_signals();
-    line_io line = port_line(port);
-    const transfer_result result = send_objects(line, options, batch);
-    // Caught until the port is closed, so that a signal while the last
-    // bytes leave cannot end the run with the port not put back.
-    const int closed = close_line(port, result, arguments, port_name, options.progress != nullptr);
-    restore_signals(old);
-    if (const int status = closed) {
+    transfer_result result;
+    if (const int status = over_the_line(
+            arguments, options.progress != nullptr,
+            [&](line_io& line) { return send_objects(line, options, batch); }, result)) {
         // Of several files, the one that failed, and those sent whole.
         if (files.size() > 1 && result.files_done < files.size())
             note("%s was not sent whole; %zu of %zu files before it were.", files[result.files_done].name.c_str(),
@@ -272,11 +283,7 @@ int send_to_calculator(const Arguments& given, const std::vector<outgoing>& file
 
 int receive_from_calculator(const Arguments& arguments, std::vector<received_file>& files, std::size_t& whole)
 {
-    const std::string& port_name = arguments.port;
-    serial_port port;
     whole = 0;
-    if (const int status = open_line(arguments, port_name, port))
-        return status;
     receive_options options;
     options.protocol = protocol_of(arguments);
     // The variable asked for, in the calculator's characters where it has
@@ -285,12 +292,10 @@ int receive_from_calculator(const Arguments& arguments, std::vector<received_fil
     options.get = stored.empty() ? arguments.get : stored;
     options.abort = &stop;
     options.progress = progress_line("Received");
-    say_waiting(arguments, port_name);
-    const stopping old = stop_on_signals();
-    line_io line = port_line(port);
-    const transfer_result result = receive_objects(line, options, files);
-    const int closed = close_line(port, result, arguments, port_name, options.progress != nullptr);
-    restore_signals(old);
+    transfer_result result;
+    const int closed = over_the_line(
+        arguments, options.progress != nullptr,
+        [&](line_io& line) { return receive_objects(line, options, files); }, result);
     whole = result.files_done;
     // A server that has nothing to send for a get answers with an ACK.
     if (closed == 0 && !arguments.get.empty() && whole == 1 && files.front().bytes.empty()) {
@@ -315,21 +320,13 @@ int receive_from_calculator(const Arguments& arguments, std::vector<received_fil
 
 int list_calculator(const Arguments& arguments)
 {
-    const std::string& port_name = arguments.port;
-    serial_port port;
-    if (const int status = open_line(arguments, port_name, port))
-        return status;
     receive_options options;
     options.protocol = protocol_of(arguments);
     options.abort = &stop;
     std::vector<listed_variable> variables;
-    say_waiting(arguments, port_name);
-    const stopping old = stop_on_signals();
-    line_io line = port_line(port);
-    const transfer_result result = list_variables(line, options, variables);
-    const int closed = close_line(port, result, arguments, port_name, false);
-    restore_signals(old);
-    if (closed != 0)
+    transfer_result result;
+    if (const int closed = over_the_line(
+            arguments, false, [&](line_io& line) { return list_variables(line, options, variables); }, result))
         return closed;
     std::string listing;
     for (const listed_variable& variable : variables) {
