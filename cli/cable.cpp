@@ -247,12 +247,8 @@ int report_sent(const std::vector<outgoing>& files, const transfer_result& resul
 
 }  // namespace
 
-int send_to_calculator(const Arguments& given, const std::vector<outgoing>& files)
+int send_to_calculator(const Arguments& arguments, const std::vector<outgoing>& files)
 {
-    Arguments arguments = given;
-    if (arguments.find_port)
-        if (const int status = choose_port("korrin", arguments))
-            return status;
     send_options options;
     options.protocol = protocol_of(arguments);
     options.finish = arguments.finish;

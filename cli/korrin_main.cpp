@@ -46,6 +46,7 @@ const korrin::Program korrin_program = {
     false,
     korrin::program_kind::korrin,
     "--send",
+    korrin::send_queued,
 };
 
 }  // namespace

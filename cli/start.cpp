@@ -250,7 +250,10 @@ int run_files(const Program& program, Work work, Arguments& arguments)
         for (const fs::path& file : arguments.files)
             if (const int status = work(file, nullptr, arguments))
                 return status;
-        return 0;
+        if (arguments.find_port)
+            if (const int status = choose_port(program.name, arguments))
+                return status;
+        return program.send_queued(arguments);
     }
     // Several names: each file into the last, a folder, as cp puts them;
     // or, when the last is none, each by the one-name rule.  The first

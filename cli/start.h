@@ -24,6 +24,9 @@ struct Program {
     bool product_beside_report;
     program_kind kind;      // which of the options it takes
     const char* port_option;  // the option naming the port, which the line's others need
+    // Sends what its work queued, every file named having been read; null
+    // for a program that does not send.
+    int (*send_queued)(const Arguments& arguments);
 };
 
 // What a program does with its first file and, where one is named, its

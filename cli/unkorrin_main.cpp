@@ -41,6 +41,7 @@ const korrin::Program unkorrin_program = {
     true,
     korrin::program_kind::unkorrin,
     "--receive",
+    nullptr,
 };
 
 }  // namespace

@@ -356,6 +356,11 @@ int write_output(Input& read, const fs::path& output, const std::string& in_name
 
 }  // namespace
 
+int send_queued(const Arguments& arguments)
+{
+    return send_to_calculator(arguments, queued);
+}
+
 int wrap(const fs::path& input, const fs::path* named_output, const Arguments& arguments)
 {
     const std::string in_name = display_name(input);
@@ -378,11 +383,10 @@ int wrap(const fs::path& input, const fs::path* named_output, const Arguments& a
     Input read;
     if (const int status = read_body(input, arguments, sending, in_name, read))
         return status;
-    // Every file named is sent, all in one transfer once the last is read.
     if (sending) {
         close_input(read.file);
         queued.push_back({name, stored, object_file(*read.body.held)});
-        return queued.size() == arguments.files.size() ? send_to_calculator(arguments, queued) : 0;
+        return 0;
     }
     if (named_output && is_standard_stream(*named_output)) {
         const int status = write_to_standard_output(read.body, read.characters, in_name);
