@@ -178,6 +178,13 @@ struct Row {
     {
         return traced(call, "delay_exit=2000000:when=" + std::to_string(nth), file, change);
     }
+    // Run with a standard stream the shell's `redirection` sets: ">&-".
+    Row redirected(const std::string& redirection) const
+    {
+        Row row = *this;
+        row.options.under = {"sh", "-c", "exec \"$@\" " + redirection, "sh"};
+        return row;
+    }
     // Run under one of prlimit's limits: "--fsize=16384".
     Row limited(const std::string& limit) const
     {

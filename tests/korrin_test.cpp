@@ -42,6 +42,14 @@ const std::string no_ports = "no serial port is there: is the cable plugged in, 
 
 // A conversion of `input`, with the length lines and field bytes worked by
 // hand from L = 2S + 5 for the `string` it becomes, into `output`.
+// A run that prints what it was asked for, with no banner, and succeeds.
+Row listing(Row row)
+{
+    row.banner = false;
+    row.status = 0;
+    return row;
+}
+
 Row converts(const char* name, std::vector<std::string> args, std::string input, std::string lengths, std::string field,
              const char* output = "out", std::string string = "")
 {
@@ -298,25 +306,15 @@ const Row failures[] = {
                       "../root/dev/ttyUSB0 ..."),
               "usb ttyUSB1 03f0 0121 '' && usb ttyUSB0 03f0 0121 ''"),
     // Under wine, the COM ports of the prefix's device map.
-    [] {
-        Row row = refused("ports_of_the_device_map", {"--ports"}, "COM7  serial port (Test\\Serial7)\n")
-                      .prepared("test -n \"$WINEPREFIX\" && wine reg delete 'HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM' "
-                                "/va /f >/dev/null && wine reg add 'HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM' /v "
-                                "'Test\\Serial7' /d COM7 /f >/dev/null",
-                                "only Windows has a device map of COM ports");
-        row.banner = false;
-        row.status = 0;
-        return row;
-    }(),
+    listing(refused("ports_of_the_device_map", {"--ports"}, "COM7  serial port (Test\\Serial7)\n")
+                .prepared("test -n \"$WINEPREFIX\" && wine reg delete 'HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM' "
+                          "/va /f >/dev/null && wine reg add 'HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM' /v "
+                          "'Test\\Serial7' /d COM7 /f >/dev/null",
+                          "only Windows has a device map of COM ports")),
     // Every port, the calculator first, what the system says of it escaped.
-    [] {
-        Row row = searching(refused("ports_listed", {"--ports"}, calculator_port + "\n../root/dev/ttyUSB1  USB serial "
-                                    "adapter (FT232R\\x1B[2J, USB 0403:6001)\n"),
-                            "usb ttyUSB1 0403 6001 'FT232R\\033[2J' && usb ttyUSB0 03f0 0121 ''");
-        row.banner = false;
-        row.status = 0;
-        return row;
-    }(),
+    listing(searching(refused("ports_listed", {"--ports"}, calculator_port + "\n../root/dev/ttyUSB1  USB serial "
+                              "adapter (FT232R\\x1B[2J, USB 0403:6001)\n"),
+                      "usb ttyUSB1 0403 6001 'FT232R\\033[2J' && usb ttyUSB0 03f0 0121 ''")),
     // The line's options need the port; unkorrin's are unknown to korrin.
     refused("line_option_without_the_port", {"--baud", "2400", "in", "out"},
             error("Option <--baud> works with --send only."), try_help),
@@ -353,18 +351,11 @@ const Row failures[] = {
             "name the output file, or give \"-\" and -q for standard output."),
     // A standard stream closed at the start reads and writes nothing: the
     // object written there would be lost, and no input comes from it.
-    [] {
-        Row row = quietly(refused("onto_closed_standard_output", {"-q", "in", "-"}, "",
-                                  "Output file <-> is standard output, which is closed."));
-        row.options.under = {"sh", "-c", "exec \"$@\" >&-", "sh"};
-        return row;
-    }(),
-    [] {
-        Row row = quietly(refused("from_closed_standard_input", {"-q", "-", "out"}, "",
-                                  "File <-> is standard input, which is closed."));
-        row.options.under = {"sh", "-c", "exec \"$@\" <&-", "sh"};
-        return row;
-    }(),
+    quietly(refused("onto_closed_standard_output", {"-q", "in", "-"}, "",
+                    "Output file <-> is standard output, which is closed."))
+        .redirected(">&-"),
+    quietly(refused("from_closed_standard_input", {"-q", "-", "out"}, "", "File <-> is standard input, which is closed."))
+        .redirected("<&-"),
     quietly(refused("quiet_failure", {"--quiet", "none", "out"}, "",
                     "Problem opening file <none>.\nkorrin: none: No such file or directory")),
     refused("input_missing", {"none", "out"}, error("Problem opening file <none>."), "none: No such file or directory"),
@@ -386,8 +377,7 @@ const Row failures[] = {
     [] {
         Row row = refused("help_onto_a_full_device", {"-h"}, "", "standard output: No space left on device");
         row.banner = false;
-        row.options.under = {"sh", "-c", "exec \"$@\" >/dev/full", "sh"};
-        return row.skip_on_windows("it has no /dev/full");
+        return row.redirected(">/dev/full").skip_on_windows("it has no /dev/full");
     }(),
     refused("output_is_the_input", {"in", "in"}, error("Output file <in> is the input file."), name_another),
     refused("output_is_a_hard_link_to_the_input", {"in", "hard"}, error("Output file <hard> is the input file."),

@@ -79,39 +79,30 @@ const Row rows[] = {
         row.last = "";
         row.dots = 0;
         row.banner = false;
-        row.options.under = {"sh", "-c", "exec \"$@\" 2>/dev/null", "sh"};
-        return row;
+        return row.redirected("2>/dev/null");
     }(),
     // Standard input is read as far as its string: what follows the
     // object, or its early end, is found by reading on, before the output
     // is opened.
-    [] {
-        Row row = unwraps("padded_object_from_standard_input", abc + std::string(3, '\0'),
-                          abc_report + "  *** Warning: File <-> goes on after its object; the rest was ignored.\n\n",
-                          "ABC", {"-", "out"});
-        row.options.under = {"sh", "-c", "exec \"$@\" <in", "sh"};
-        return row;
-    }(),
-    [] {
-        Row row = refused("object_from_standard_input_cut_short", abc.substr(0, abc.size() - 1), {"-", "out"},
-                          error("File <-> ends before its string does."));
-        row.options.under = {"sh", "-c", "exec \"$@\" <in", "sh"};
-        return row;
-    }(),
+    unwraps("padded_object_from_standard_input", abc + std::string(3, '\0'),
+            abc_report + "  *** Warning: File <-> goes on after its object; the rest was ignored.\n\n", "ABC",
+            {"-", "out"})
+        .redirected("<in"),
+    refused("object_from_standard_input_cut_short", abc.substr(0, abc.size() - 1), {"-", "out"},
+            error("File <-> ends before its string does."))
+        .redirected("<in"),
     // A standard stream closed at the start reads and writes nothing.
     [] {
         Row row = refused("string_onto_closed_standard_output", abc, {"-q", "in", "-"}, "",
                           "Output file <-> is standard output, which is closed.");
         row.banner = false;
-        row.options.under = {"sh", "-c", "exec \"$@\" >&-", "sh"};
-        return row;
+        return row.redirected(">&-");
     }(),
     [] {
         Row row = refused("object_from_closed_standard_input", abc, {"-q", "-", "out"}, "",
                           "File <-> is standard input, which is closed.");
         row.banner = false;
-        row.options.under = {"sh", "-c", "exec \"$@\" <&-", "sh"};
-        return row;
+        return row.redirected("<&-");
     }(),
     unwraps("checking_as_text", object("HPHP49-B", program_text), program_report + "A5F1h 12.\n", "",
             {"--text", "in"}),
