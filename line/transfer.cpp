@@ -297,6 +297,18 @@ constexpr std::uint32_t listed_string_prolog = string_prolog & 0xFFFF;
 constexpr char ack_byte = static_cast<char>(xmodem_ack);
 constexpr char nak_byte = static_cast<char>(xmodem_nak);
 
+// Receives one object by XModem, without the padding its last block
+// carries.
+transfer_result receive_by_xmodem(line_io& port, const xmodem_limits& limits, const line_watch& watch,
+                                  std::string& object)
+{
+    xmodem_session session = xmodem_receive_session(limits);
+    transfer_result result = run_xmodem(port, session, watch, xmodem_begin(session));
+    object = std::move(session.received);
+    cut_padding(object);
+    return result;
+}
+
 // Gives one command to the XModem server, and takes its answer: an ACK
 // or, with `reply` asked for, a packet, acknowledged at once so that the
 // server does not send it again into the next command.  A NAK or a
@@ -463,11 +475,7 @@ transfer_result get_from_server(line_io& port, const receive_options& options, s
         return result;
     xmodem_limits limits = options.timing.xmodem;
     limits.ask_with_d = true;
-    xmodem_session session = xmodem_receive_session(limits);
-    result = run_xmodem(port, session, watch, xmodem_begin(session));
-    object = std::move(session.received);
-    cut_padding(object);
-    return result;
+    return receive_by_xmodem(port, limits, watch, object);
 }
 
 // ------------------------------------------------ how the calculator waits
@@ -505,8 +513,8 @@ calculator_wait find_the_wait(line_io& port, const std::string& kermit_start, un
             // What came is read from its first byte: a Kermit packet, the
             // server's version, XRECV's ask, or noise to drop.
             while (!inbox.empty()) {
-                const auto first = static_cast<unsigned char>(inbox[0]);
-                if (first == kermit_mark && !kermit_start.empty()) {
+                const auto lead = static_cast<unsigned char>(inbox[0]);
+                if (lead == kermit_mark && !kermit_start.empty()) {
                     kermit_scan scan = scan_kermit_packet(inbox, 1);
                     if (scan.status == kermit_scan_status::incomplete)
                         break;
@@ -515,7 +523,7 @@ calculator_wait find_the_wait(line_io& port, const std::string& kermit_start, un
                     inbox.erase(0, std::max<std::size_t>(scan.used, 1));
                     continue;
                 }
-                if (first == 0) {
+                if (lead == 0) {
                     xserver_scan scan = scan_xserver_packet(inbox);
                     if (scan.status == xserver_scan_status::incomplete && inbox.size() < xserver_packet(xserver_version_reply).size())
                         break;
@@ -525,7 +533,7 @@ calculator_wait find_the_wait(line_io& port, const std::string& kermit_start, un
                         return result.error ? calculator_wait::unknown : calculator_wait::xmodem_server;
                     }
                 }
-                if (first == xmodem_ask_kermit_crc || first == xmodem_ask_crc || first == xmodem_nak)
+                if (lead == xmodem_ask_kermit_crc || lead == xmodem_ask_crc || lead == xmodem_nak)
                     return calculator_wait::xrecv;
                 inbox.erase(0, 1);
             }
@@ -670,11 +678,8 @@ transfer_result receive_objects(line_io& port, const receive_options& options, s
         }
     }
     if (options.protocol == line_protocol::xmodem) {
-        xmodem_session session = xmodem_receive_session(options.timing.xmodem);
-        result = run_xmodem(port, session, watch, xmodem_begin(session));
-        files.push_back({{}, std::move(session.received)});
-        cut_padding(files.back().bytes);
-        return result;
+        files.push_back({});
+        return receive_by_xmodem(port, options.timing.xmodem, watch, files.back().bytes);
     }
     kermit_session session = options.get.empty()
                                  ? receive_session(kermit_parameters{}, options.timing.kermit)

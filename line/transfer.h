@@ -94,8 +94,8 @@ enum class transfer_end {
     cancelled,         // the XModem peer sent CAN CAN, or the Kermit receiver gave the file up
     too_large,         // the other side sent more than any object holds; it was stopped
     missing,           // the server has no variable of the name asked for
-    refused,           // the calculator did something korrin does not take (a second
-                       // file, a name that does not fit a packet); peer_text says what
+    refused,           // what korrin does not take (several files for XRECV, a name that
+                       // does not fit a packet, an unreadable listing); peer_text says what
     line_cut,          // reading or writing the port failed; error holds the port's code
     interrupted,       // the abort flag was set; the other side was told
 };

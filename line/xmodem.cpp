@@ -53,13 +53,6 @@ std::string fail(xmodem_session& session, xmodem_end end, bool tell_peer)
     return tell_peer ? std::string(cancel_count, static_cast<char>(xmodem_can)) : std::string{};
 }
 
-std::string resend(xmodem_session& session)
-{
-    if (++session.retries > session.limits.retry_limit)
-        return fail(session, session.answered ? xmodem_end::too_many_retries : xmodem_end::no_answer, true);
-    return session.last_sent;
-}
-
 // A byte that brings no progress counts as a wait that ran out, without
 // an answer of its own.
 std::string no_progress(xmodem_session& session)
@@ -67,6 +60,14 @@ std::string no_progress(xmodem_session& session)
     if (++session.retries > session.limits.retry_limit)
         return fail(session, session.answered ? xmodem_end::too_many_retries : xmodem_end::no_answer, true);
     return {};
+}
+
+// A wait that ran out, or a NAK: the last thing sent again, until the
+// retries run out.
+std::string resend(xmodem_session& session)
+{
+    std::string out = no_progress(session);
+    return session.phase == xmodem_phase::failed ? out : session.last_sent;
 }
 
 // Blocks of 1024 bytes while a whole one remains, for the calculator's

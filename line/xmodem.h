@@ -105,7 +105,8 @@ struct xmodem_session {
 // A session that sends `object`, waiting for the receiver's first byte.
 xmodem_session xmodem_send_session(std::string_view object, const xmodem_limits& limits);
 
-// A session that receives, asking with 'C' and then with NAK.
+// A session that receives, asking with 'C' and then with NAK, or with
+// 'D' alone when the limits ask_with_d.
 xmodem_session xmodem_receive_session(const xmodem_limits& limits);
 
 // The first bytes to send: nothing for a sender, the first ask for a
