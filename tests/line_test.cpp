@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -801,7 +802,8 @@ std::string get_bytes(const xserver_standin& server, std::size_t size)
     return bytes;
 }
 
-// Sends a reply until it is ACKed, ten times at most.
+// Sends a reply again every second until it is ACKed, ten times at most,
+// as the ROM does: a NAK gets it again at once, any other byte is ignored.
 void reply(xserver_standin& server, const std::string& data)
 {
     std::string packet = xserver_packet(data);
@@ -813,9 +815,16 @@ void reply(xserver_standin& server, const std::string& data)
         put(server.fd, packet);
         if (server.quirks.find("repeats") != npos)
             put(server.fd, packet);
-        unsigned char answer = 0;
-        if (get_byte(server, answer, 1) && answer == xmodem_ack)
-            return;
+        const auto again = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        for (unsigned char answer = 0; std::chrono::steady_clock::now() < again && !*server.stop;) {
+            pollfd watch{server.fd, POLLIN, 0};
+            if (poll(&watch, 1, 100) != 1 || read(server.fd, &answer, 1) != 1)
+                continue;
+            if (answer == xmodem_ack)
+                return;
+            if (answer == xmodem_nak)
+                break;
+        }
         packet = xserver_packet(data);
     }
 }
@@ -1005,10 +1014,11 @@ const Row rows[] = {
      text(saved_as_plain, ".bashrc", "bashrc") + text(saved_beside, "bashrc", "bashrc.1"), "bashrc.1", "", 0, 1,
      "bashrc"},
     // The four ways the calculator waits, found: its Kermit server and
-    // RECV are the rows above; XRECV asks by itself; the XModem server
-    // answers 'V'.  Then the XModem server's commands and the faults of
+    // RECV are the rows above; a receiver that asks by itself stands for
+    // XRECV (which asks with 'D'; rx takes no 'D' and asks with C); the
+    // XModem server answers 'V'.  Then the XModem server's commands and the faults of
     // its ROM's own list.
-    {"FoundXrecvAsking", "rx -q -b -c -X got", send, {}, 0, by_xmodem, "peer/got"},
+    {"FoundAReceiverAskingC", "rx -q -b -c -X got", send, {}, 0, by_xmodem, "peer/got"},
     {"XserverPutChecked", "xserv", send, {}, 0, text(sent_to_server, "OBJ", object_size) + checked, "peer/OBJ"},
     {"XserverPutOntoATakenName", "xserv taken", "korrin --send PORT --finish OBJ", {}, 0,
      text(checked_beside, "OBJ.1", sent_sum, "OBJ"), "peer/OBJ.1"},
