@@ -312,6 +312,20 @@ TEST(Xserver, SendInitHoldsNoCommandLetter)
     EXPECT_EQ(kermit_begin(session).find_first_of("VMLPGEQ"), npos);
 }
 
+// The listing's records, as ROM 2.10 sent them for ABC; one cut short, or
+// followed by a stray byte, makes the listing unreadable.
+TEST(Xserver, ListingRecords)
+{
+    const std::string abc = bytes_of({3, 'A', 'B', 'C', 0x2C, 0x2A, 0x10, 0, 0, 0xD7, 0x9C});
+    std::vector<xserver_entry> entries;
+    ASSERT_TRUE(read_xserver_listing(abc + abc, entries));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(std::tie(entries[0].name, entries[0].prolog, entries[0].nibbles, entries[0].checksum),
+              std::make_tuple(std::string("ABC"), 0x2A2Cu, 16u, 0x9CD7u));
+    EXPECT_FALSE(read_xserver_listing(abc.substr(0, abc.size() - 1), entries));
+    EXPECT_FALSE(read_xserver_listing(abc + "\x05", entries));
+}
+
 // A sender that never stops is stopped past the largest object: CANs for
 // XModem, an E packet for Kermit, the text the calculator's SEND writes
 // allowed its greater length.
@@ -467,6 +481,16 @@ TEST(Seam, EveryWaitEnds)
         EXPECT_EQ(result.end, end) << name;
         EXPECT_LE(far.now.time_since_epoch(), std::chrono::seconds(most)) << name;
     }
+    // XRECV takes one object: two are refused, with CANs and no block.
+    scripted_line far{{}, "D", silent};
+    std::string written;
+    far.answer = [&written](const std::string& bytes) {
+        written += bytes;
+        return std::string();
+    };
+    line_io line = scripted(far);
+    EXPECT_EQ(send_objects(line, send_options{}, {{"A", object}, {"B", object}}).end, transfer_end::refused);
+    EXPECT_EQ(written, std::string(8, '\x18'));
 }
 
 
