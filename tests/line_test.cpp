@@ -1057,7 +1057,11 @@ const Row rows[] = {
     {"KermitBatchToGkermit", gkermit, "korrin --send PORT OBJ OBJ2", {}, 0,
      by_kermit + text(sent_line_text, "OBJ2", object_size), "peer/OBJ2"},
     {"KermitBatchFromGkermit", "gkermit -q -P -i -S -s OBJ.hp OBJ2.hp", "unkorrin --receive PORT", {}, 0,
-     text(received_line, "OBJ.hp", object_size) + text(received_line, "OBJ2.hp", object_size), "OBJ2"},
+     text(received_line, "OBJ.hp", object_size) + text(received_line, "OBJ2.hp", object_size), "OBJ2.1"},
+    // A file of the batch that is no string is refused; the one after it
+    // is kept all the same, beside the OBJ2 that is there.
+    {"KermitBatchWithAFileNoString", "gkermit -q -P -i -S -s ../OBJ OBJ2.hp", "unkorrin --receive PORT", {}, 1,
+     text(saved_beside, "OBJ2", "OBJ2.1"), "OBJ2.1"},
     // On a terminal: what korrin waits for and where, then the check.
     {"WaitingAndCheckingOnATerminal", gkermit, send, {}, 0,
      text(waiting_line, "%s", "its server, RECV or XRECV"), "peer/OBJ",
